@@ -1,0 +1,55 @@
+#include "cli/arguments.h"
+
+#include <array>
+
+namespace hivedump {
+
+bool is_banner_switch(std::string_view argument)
+{
+    constexpr std::array<std::string_view, 4> spellings{"-v", "/v", "-V", "/V"};
+    for (auto spelling : spellings) {
+        if (argument == spelling)
+            return true;
+    }
+    return false;
+}
+
+ExportRequest parse_arguments(std::span<const std::string> arguments)
+{
+    ExportRequest request;
+    if (arguments.empty() || arguments.size() > 3)
+        return request;
+
+    // The switch counts only in first place; anywhere else it is a key or a
+    // path like any other word.
+    if (is_banner_switch(arguments[0])) {
+        request.banner = Banner::shown;
+        arguments = arguments.subspan(1);
+        if (arguments.empty()) {
+            request.outcome = Outcome::banner_only;
+            return request;
+        }
+    } else if (arguments.size() == 3) {
+        return request;
+    }
+
+    request.outcome = Outcome::export_key;
+    if (arguments.size() == 1) {
+        request.key = default_key;
+        request.output_path = arguments[0];
+    } else {
+        request.key = arguments[0];
+        request.output_path = arguments[1];
+    }
+    return request;
+}
+
+KeyName split_key(std::string_view key)
+{
+    auto backslash = key.find('\\');
+    if (backslash == std::string_view::npos)
+        return {std::string(key), {}};
+    return {std::string(key.substr(0, backslash)), std::string(key.substr(backslash + 1))};
+}
+
+} // namespace hivedump

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace hivedump {
+
+inline constexpr std::string_view usage_line = "Usage : hivedump [-v] [key] outfile";
+inline constexpr std::string_view default_key = "HKEY_CURRENT_USER\\Software\\Velmora";
+
+enum class Banner { hidden, shown };
+enum class Outcome {
+    usage,       ///< print the usage line, fail
+    banner_only, ///< print the banner, succeed, create nothing
+    export_key,
+};
+
+/// What the command line asks for.
+struct ExportRequest {
+    Outcome outcome = Outcome::usage;
+    Banner banner = Banner::hidden;
+    std::string key;
+    std::string output_path;
+};
+
+/// True for exactly "-v", "/v", "-V" and "/V".
+bool is_banner_switch(std::string_view argument);
+
+/// Reads the arguments that follow the program name.
+ExportRequest parse_arguments(std::span<const std::string> arguments);
+
+/// The key text split at its first backslash.
+struct KeyName {
+    std::string master_key;
+    std::string key_path;
+};
+KeyName split_key(std::string_view key);
+
+} // namespace hivedump

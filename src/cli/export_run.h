@@ -1,0 +1,24 @@
+#pragma once
+
+#include "registry/registry.h"
+#include "stream/byte_sink.h"
+#include "stream/output_files.h"
+
+#include <memory>
+#include <span>
+#include <string>
+
+namespace hivedump {
+
+/// What a run works with: the registry, standard output and the file system.
+struct RunEnvironment {
+    registry::Registry& registry;
+    ByteSink& console;
+    OutputFiles& files;
+};
+
+/// The whole export run for the arguments that follow the program name.
+/// Returns the exit status: 0, or -1 for a usage error or a lost export.
+int run_hivedump(std::span<const std::string> arguments, RunEnvironment& environment);
+
+} // namespace hivedump

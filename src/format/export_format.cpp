@@ -1,0 +1,177 @@
+#include "format/export_format.h"
+
+#include <cstring>
+
+namespace hivedump {
+
+namespace {
+
+constexpr char hex_digits[] = "0123456789abcdef";
+
+void write_name_prefix(TextStream& stream, std::string_view name)
+{
+    if (name.empty()) {
+        stream.write("@=");
+        return;
+    }
+    stream.put('"');
+    stream.write(name);
+    stream.write("\"=");
+}
+
+std::size_t name_prefix_length(std::string_view name) { return name.empty() ? 2 : name.size() + 3; }
+
+// Lower-case hex without sign, as the registry editor reads the type back.
+std::string type_in_hex(std::uint32_t type)
+{
+    char digits[8];
+    std::size_t count = 0;
+    do {
+        digits[count++] = hex_digits[type & 0xF];
+        type >>= 4;
+    } while (type != 0);
+    std::string text;
+    while (count > 0)
+        text.push_back(digits[--count]);
+    return text;
+}
+
+bool needs_escape(char byte) { return byte == '\\' || byte == '"'; }
+
+} // namespace
+
+void write_file_header(TextStream& stream) { stream.write("REGEDIT4\n\n"); }
+
+void write_ancestor_header(TextStream& stream, std::string_view master_key, std::string_view path_prefix)
+{
+    stream.put('[');
+    stream.write(master_key);
+    stream.put('\\');
+    stream.write(path_prefix);
+    stream.write("]\n\n");
+}
+
+void write_key_header(TextStream& stream, std::string_view master_key, std::string_view key_path)
+{
+    stream.put('[');
+    stream.write(master_key);
+    if (!key_path.empty()) {
+        stream.put('\\');
+        stream.write(key_path);
+    }
+    stream.write("]\n");
+}
+
+void write_block_end(TextStream& stream) { stream.put('\n'); }
+
+void escape_char(std::string& text, char character, const CodePage& code_page)
+{
+    std::string escaped;
+    escaped.reserve(text.size() + 16);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char byte = text[i];
+        if (code_page.is_lead_byte(static_cast<unsigned char>(byte)) && i + 1 < text.size()) {
+            escaped.push_back(byte);
+            escaped.push_back(text[++i]);
+            continue;
+        }
+        if (byte == character)
+            escaped.push_back('\\');
+        escaped.push_back(byte);
+    }
+    text = std::move(escaped);
+}
+
+void escape_text(std::string_view text, const CodePage& code_page, std::string& escaped)
+{
+    escaped.clear();
+    escaped.reserve(text.size() + 16);
+    if (!code_page.is_double_byte()) {
+        std::size_t start = 0;
+        for (std::size_t i = 0; i < text.size(); ++i) {
+            if (needs_escape(text[i])) {
+                escaped.append(text.data() + start, i - start);
+                escaped.push_back('\\');
+                start = i;
+            }
+        }
+        escaped.append(text.data() + start, text.size() - start);
+        return;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        char byte = text[i];
+        if (code_page.is_lead_byte(static_cast<unsigned char>(byte)) && i + 1 < text.size()) {
+            escaped.push_back(byte);
+            escaped.push_back(text[++i]);
+            continue;
+        }
+        if (needs_escape(byte))
+            escaped.push_back('\\');
+        escaped.push_back(byte);
+    }
+}
+
+void write_string_value(TextStream& stream, std::string_view name, std::string_view text)
+{
+    write_name_prefix(stream, name);
+    stream.put('"');
+    stream.write(text);
+    stream.write("\"\n");
+}
+
+void write_dword_value(TextStream& stream, std::string_view name, std::array<std::uint8_t, 4> digits_order)
+{
+    write_name_prefix(stream, name);
+    char digits[] = "dword:00000000\n";
+    for (std::size_t i = 0; i < 4; ++i) {
+        digits[6 + 2 * i] = hex_digits[digits_order[i] >> 4];
+        digits[7 + 2 * i] = hex_digits[digits_order[i] & 0xF];
+    }
+    stream.write(digits);
+}
+
+void write_hex_value(TextStream& stream, std::string_view name, std::uint32_t type, std::span<const std::byte> data)
+{
+    write_name_prefix(stream, name);
+    std::size_t column = name_prefix_length(name);
+    if (type == value_type::binary) {
+        stream.write("hex:");
+        column += 4;
+    } else {
+        std::string number = type_in_hex(type);
+        stream.write("hex(");
+        stream.write(number);
+        stream.write("):");
+        column += number.size() + 6;
+    }
+
+    // A line is gathered whole and handed over in one write; no line can
+    // exceed the column limit by more than one byte's digits and comma.
+    char line[hex_column_limit + 16];
+    std::size_t used = 0;
+    for (std::size_t i = 0; i < data.size(); ++i) {
+        auto byte = static_cast<unsigned>(data[i]);
+        line[used++] = hex_digits[byte >> 4];
+        line[used++] = hex_digits[byte & 0xF];
+        if (i + 1 == data.size())
+            break;
+        line[used++] = ',';
+        column += 3;
+        if (column > hex_column_limit) {
+            line[used++] = '\\';
+            line[used++] = '\n';
+            line[used++] = ' ';
+            line[used++] = ' ';
+            stream.write({line, used});
+            used = 0;
+            column = 2;
+        } else if (used + 8 > sizeof line) {
+            stream.write({line, used});
+            used = 0;
+        }
+    }
+    line[used++] = '\n';
+    stream.write({line, used});
+}
+
+} // namespace hivedump

@@ -1,0 +1,50 @@
+#pragma once
+
+#include "format/code_page.h"
+#include "stream/text_stream.h"
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace hivedump {
+
+/// Value type numbers as the platform numbers them.
+namespace value_type {
+inline constexpr std::uint32_t string = 1;
+inline constexpr std::uint32_t expand_string = 2;
+inline constexpr std::uint32_t binary = 3;
+inline constexpr std::uint32_t dword = 4;
+inline constexpr std::uint32_t dword_big_endian = 5;
+inline constexpr std::uint32_t link = 6;
+inline constexpr std::uint32_t multi_string = 7;
+inline constexpr std::uint32_t qword = 11;
+} // namespace value_type
+
+/// Past this column a hex line is continued on the next.
+inline constexpr std::size_t hex_column_limit = 76;
+
+void write_file_header(TextStream& stream);
+void write_ancestor_header(TextStream& stream, std::string_view master_key, std::string_view path_prefix);
+void write_key_header(TextStream& stream, std::string_view master_key, std::string_view key_path);
+void write_block_end(TextStream& stream);
+
+/// Escapes every occurrence of `character` in `text`, in place: a backslash
+/// is doubled, anything else gets a backslash in front. In a double-byte code
+/// page the trail byte of a character is never escaped.
+void escape_char(std::string& text, char character, const CodePage& code_page);
+
+/// Escapes backslashes and then double quotes of `text` into `escaped`, as
+/// escape_char does for each in turn, in one pass.
+void escape_text(std::string_view text, const CodePage& code_page, std::string& escaped);
+
+/// The value forms; `name` is already escaped and an empty one selects the
+/// default-value ("@") form.
+void write_string_value(TextStream& stream, std::string_view name, std::string_view text);
+void write_dword_value(TextStream& stream, std::string_view name, std::array<std::uint8_t, 4> digits_order);
+void write_hex_value(TextStream& stream, std::string_view name, std::uint32_t type, std::span<const std::byte> data);
+
+} // namespace hivedump

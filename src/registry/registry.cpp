@@ -1,0 +1,18 @@
+#include "registry/registry.h"
+
+#include <new>
+
+namespace hivedump::registry {
+
+std::unique_ptr<std::byte[]> Registry::allocate(std::size_t size)
+{
+    // Left uninitialised: a buffer sized for the largest value must not cost
+    // resident memory before data is read into it.
+    try {
+        return std::make_unique_for_overwrite<std::byte[]>(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+} // namespace hivedump::registry

@@ -1,0 +1,12 @@
+#pragma once
+
+#include "registry/registry.h"
+
+#include <memory>
+
+namespace hivedump::registry {
+
+/// The registry of the system the program runs on, through its own API.
+std::unique_ptr<Registry> open_system_registry();
+
+} // namespace hivedump::registry

@@ -1,0 +1,79 @@
+#include "stream/output_files.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <io.h>
+
+namespace hivedump {
+
+namespace {
+
+class FileHandleSink final : public ByteSink {
+public:
+    explicit FileHandleSink(HANDLE file) : file_(file) {}
+    FileHandleSink(const FileHandleSink&) = delete;
+    FileHandleSink& operator=(const FileHandleSink&) = delete;
+    ~FileHandleSink() override { close(); }
+
+    bool write(std::span<const char> bytes) override
+    {
+        while (!bytes.empty()) {
+            DWORD chunk = bytes.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(bytes.size());
+            DWORD written = 0;
+            if (!WriteFile(file_, bytes.data(), chunk, &written, nullptr) || written == 0)
+                return false;
+            bytes = bytes.subspan(written);
+        }
+        return true;
+    }
+
+    bool close() override
+    {
+        if (file_ == INVALID_HANDLE_VALUE)
+            return true;
+        BOOL closed = CloseHandle(file_);
+        file_ = INVALID_HANDLE_VALUE;
+        return closed != FALSE;
+    }
+
+private:
+    HANDLE file_;
+};
+
+class Win32Files final : public OutputFiles {
+public:
+    std::unique_ptr<ByteSink> create(const std::string& path) override
+    {
+        SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file == INVALID_HANDLE_VALUE)
+            return nullptr;
+        return std::make_unique<FileHandleSink>(file);
+    }
+};
+
+class StandardOutput final : public ByteSink {
+public:
+    StandardOutput() : console_(_isatty(_fileno(stdout)) != 0) {}
+    // The C runtime's text stream turns each line feed into CR LF.
+    bool write(std::span<const char> bytes) override
+    {
+        bool written = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
+        if (console_)
+            std::fflush(stdout);
+        return written;
+    }
+
+private:
+    bool console_;
+};
+
+} // namespace
+
+std::unique_ptr<OutputFiles> make_platform_files(std::vector<std::string>) { return std::make_unique<Win32Files>(); }
+
+std::unique_ptr<ByteSink> make_console() { return std::make_unique<StandardOutput>(); }
+
+} // namespace hivedump

@@ -1,0 +1,144 @@
+#include "walk/key_walk.h"
+
+#include "format/export_format.h"
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace hivedump {
+
+using registry::Handle;
+using registry::KeyHandle;
+using registry::Status;
+
+namespace {
+
+struct MasterKey {
+    std::string_view name;
+    Handle handle;
+};
+
+constexpr std::array<MasterKey, 4> master_keys{{
+    {"HKEY_CLASSES_ROOT", registry::classes_root},
+    {"HKEY_CURRENT_USER", registry::current_user},
+    {"HKEY_LOCAL_MACHINE", registry::local_machine},
+    {"HKEY_USERS", registry::users},
+}};
+
+/// Subkey names are handed to the enumeration in a buffer of this size.
+constexpr std::size_t subkey_name_capacity = 4096;
+
+/// One key on the way from the exported key down to the one being walked.
+struct Level {
+    Handle handle;
+    KeyHandle owner; // empty for the exported key, which its opener closes
+    std::string path;
+    std::string identity;
+    std::uint32_t next_subkey = 0;
+};
+
+enum class Visit { written, abandoned };
+
+Visit visit_key(const ExportContext& context, Handle key, std::string_view master_key, std::string_view key_path)
+{
+    write_key_header(context.stream, master_key, key_path);
+    if (dump_values(context, key) != 0)
+        return Visit::abandoned;
+    write_block_end(context.stream);
+    return Visit::written;
+}
+
+bool is_on_path(const std::vector<Level>& levels, const std::string& identity)
+{
+    if (identity.empty())
+        return false;
+    for (const auto& level : levels) {
+        if (level.identity == identity)
+            return true;
+    }
+    return false;
+}
+
+std::string child_path(const std::string& parent_path, std::string_view name)
+{
+    std::string path;
+    path.reserve(parent_path.size() + 1 + name.size());
+    if (!parent_path.empty()) {
+        path = parent_path;
+        path.push_back('\\');
+    }
+    path.append(name);
+    return path;
+}
+
+} // namespace
+
+std::optional<Handle> find_master_key(std::string_view master_key)
+{
+    for (const auto& entry : master_keys) {
+        if (entry.name == master_key)
+            return entry.handle;
+    }
+    return std::nullopt;
+}
+
+int export_master_key(const ExportContext& context, std::string_view master_key, const std::string& key_path)
+{
+    auto root = find_master_key(master_key);
+    if (!root) {
+        std::string message = "not found master key in [";
+        message.append(master_key);
+        message.append("]\n");
+        context.say(message);
+        return 1;
+    }
+    Handle key{};
+    if (context.registry.open_key(*root, key_path, key) != registry::status::success)
+        return 1;
+    KeyHandle owner(context.registry, key);
+    dump_key(context, key, master_key, key_path);
+    return 0;
+}
+
+// The walk keeps its own stack of levels on the heap rather than recursing,
+// so no depth of tree can exhaust the thread's stack.
+int dump_key(const ExportContext& context, Handle key, std::string_view master_key, const std::string& key_path)
+{
+    if (visit_key(context, key, master_key, key_path) == Visit::abandoned)
+        return 1;
+
+    auto& registry = context.registry;
+    std::vector<Level> levels;
+    levels.push_back({key, {}, key_path, registry.key_identity(key), 0});
+    std::vector<char> name(subkey_name_capacity);
+
+    while (!levels.empty()) {
+        Level& level = levels.back();
+        name[0] = '\0';
+        if (registry.enum_key(level.handle, level.next_subkey++, name) != registry::status::success) {
+            levels.pop_back();
+            continue;
+        }
+        std::string_view subkey_name(name.data(), strnlen(name.data(), name.size()));
+        Handle subkey{};
+        // A subkey that is listed but cannot be opened is passed over.
+        if (registry.open_key(level.handle, std::string(subkey_name), subkey) != registry::status::success)
+            continue;
+        KeyHandle owner(registry, subkey);
+        std::string path = child_path(level.path, subkey_name);
+        if (visit_key(context, subkey, master_key, path) == Visit::abandoned)
+            continue;
+        if (levels.size() >= max_walk_depth)
+            continue;
+        // A link back to a key on the way down would repeat the walk
+        // without end: its own block is written, its subtree is not.
+        std::string identity = registry.key_identity(subkey);
+        if (is_on_path(levels, identity))
+            continue;
+        levels.push_back({subkey, std::move(owner), std::move(path), std::move(identity), 0});
+    }
+    return 0;
+}
+
+} // namespace hivedump

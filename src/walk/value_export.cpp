@@ -1,0 +1,164 @@
+#include "format/export_format.h"
+#include "walk/key_walk.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <span>
+#include <string>
+
+namespace hivedump {
+
+using registry::Status;
+
+namespace {
+
+/// Buffers are never smaller than this, however small the key's values.
+constexpr std::size_t data_capacity_floor = 4096;
+constexpr std::size_t buffer_slack = 64;
+constexpr std::size_t value_name_capacity = 4096;
+/// A value that keeps outgrowing its buffers (it is being rewritten while
+/// we read it) is passed over after this many reads.
+constexpr int max_reads_per_value = 8;
+
+/// The buffers of one key's values: the data and the name.
+class ValueBuffers {
+public:
+    bool allocate(registry::Registry& registry, std::size_t capacity)
+    {
+        // The name shares the second buffer, which is never smaller than the
+        // name capacity.
+        data_ = registry.allocate(capacity + buffer_slack);
+        name_ = registry.allocate(capacity + buffer_slack);
+        if (!data_ || !name_)
+            return false;
+        data_capacity_ = capacity;
+        name_capacity_ = value_name_capacity;
+        return true;
+    }
+
+    /// Makes room for what the last read said it needed.
+    bool grow(registry::Registry& registry, const registry::ValueRead& read)
+    {
+        if (read.data_size > data_capacity_) {
+            auto bigger = registry.allocate(std::size_t{read.data_size} + buffer_slack);
+            if (!bigger)
+                return false;
+            data_ = std::move(bigger);
+            data_capacity_ = read.data_size;
+            return true;
+        }
+        std::size_t wanted = name_capacity_ * 2;
+        auto bigger = registry.allocate(wanted + buffer_slack);
+        if (!bigger)
+            return false;
+        name_ = std::move(bigger);
+        name_capacity_ = wanted;
+        return true;
+    }
+
+    registry::ValueRead prepare_read()
+    {
+        registry::ValueRead read;
+        read.name = {reinterpret_cast<char*>(name_.get()), name_capacity_};
+        read.name[0] = '\0';
+        read.data = {data_.get(), data_capacity_};
+        read.name_length = static_cast<std::uint32_t>(std::min<std::size_t>(name_capacity_, UINT32_MAX));
+        read.data_size = static_cast<std::uint32_t>(std::min<std::size_t>(data_capacity_, UINT32_MAX));
+        return read;
+    }
+
+    std::size_t data_capacity() const { return data_capacity_; }
+
+private:
+    std::unique_ptr<std::byte[]> data_;
+    std::unique_ptr<std::byte[]> name_;
+    std::size_t data_capacity_ = 0;
+    std::size_t name_capacity_ = 0;
+};
+
+std::string_view text_of(std::span<const std::byte> data)
+{
+    const char* begin = reinterpret_cast<const char*>(data.data());
+    return {begin, strnlen(begin, data.size())};
+}
+
+std::uint8_t data_byte(std::span<const std::byte> data, std::size_t index)
+{
+    // Bytes a short double word does not have are written as zeros.
+    return index < data.size() ? static_cast<std::uint8_t>(data[index]) : 0;
+}
+
+struct Scratch {
+    std::string name;
+    std::string text;
+};
+
+void write_value(const ExportContext& context, std::string_view name, std::uint32_t type, std::span<const std::byte> data, Scratch& scratch)
+{
+    auto& stream = context.stream;
+    escape_text(name, context.code_page, scratch.name);
+    switch (type) {
+    case value_type::string: {
+        std::string_view text = text_of(data);
+        // A line break cannot stand between quotes and be read back.
+        if (text.find_first_of("\r\n") != std::string_view::npos) {
+            write_hex_value(stream, scratch.name, type, data);
+            return;
+        }
+        escape_text(text, context.code_page, scratch.text);
+        write_string_value(stream, scratch.name, scratch.text);
+        return;
+    }
+    case value_type::dword:
+        write_dword_value(stream, scratch.name, {data_byte(data, 3), data_byte(data, 2), data_byte(data, 1), data_byte(data, 0)});
+        return;
+    case value_type::dword_big_endian:
+        write_dword_value(stream, scratch.name, {data_byte(data, 0), data_byte(data, 1), data_byte(data, 2), data_byte(data, 3)});
+        return;
+    default:
+        write_hex_value(stream, scratch.name, type, data);
+        return;
+    }
+}
+
+} // namespace
+
+int dump_values(const ExportContext& context, registry::Handle key)
+{
+    auto& registry = context.registry;
+    registry::KeyInfo info;
+    // Without the key information there is no count to read values by.
+    if (registry.query_info_key(key, info) != registry::status::success || info.value_count == 0)
+        return 0;
+
+    ValueBuffers buffers;
+    if (!buffers.allocate(registry, std::max<std::size_t>(info.max_value_data_size, data_capacity_floor))) {
+        context.say("no enough memory\n");
+        return 1;
+    }
+
+    Scratch scratch;
+    for (std::uint32_t index = 0; index < info.value_count; ++index) {
+        registry::ValueRead read;
+        Status status = registry::status::success;
+        for (int attempt = 1;; ++attempt) {
+            read = buffers.prepare_read();
+            status = registry.enum_value(key, index, read);
+            if (status != registry::status::more_data || attempt == max_reads_per_value)
+                break;
+            if (!buffers.grow(registry, read)) {
+                context.say("no enough memory\n");
+                return 1;
+            }
+        }
+        if (status != registry::status::success)
+            continue;
+        std::size_t name_length = std::min<std::size_t>(read.name_length, read.name.size());
+        std::size_t data_size = std::min<std::size_t>(read.data_size, read.data.size());
+        write_value(context, {read.name.data(), name_length}, read.type, read.data.first(data_size), scratch);
+    }
+    return 0;
+}
+
+} // namespace hivedump
