@@ -1,0 +1,96 @@
+#pragma once
+
+#include "stream/byte_sink.h"
+#include "stream/output_files.h"
+
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace hivedump::testing {
+
+/// Collects what is written; can be told to fail its n-th write or its close.
+class MemorySink final : public ByteSink {
+public:
+    explicit MemorySink(std::string* target = nullptr) : target_(target != nullptr ? target : &own_) {}
+
+    bool write(std::span<const char> bytes) override
+    {
+        ++writes;
+        if (fail_write_from && writes >= *fail_write_from)
+            return false;
+        target_->append(bytes.data(), bytes.size());
+        write_sizes.push_back(bytes.size());
+        return true;
+    }
+    bool close() override
+    {
+        ++closes;
+        return !fail_close;
+    }
+    const std::string& text() const { return *target_; }
+
+    std::optional<int> fail_write_from;
+    bool fail_close = false;
+    int writes = 0;
+    int closes = 0;
+    std::vector<std::size_t> write_sizes;
+
+private:
+    std::string own_;
+    std::string* target_;
+};
+
+/// Files kept in memory by path.
+class MemoryFiles final : public OutputFiles {
+public:
+    std::unique_ptr<ByteSink> create(const std::string& path) override
+    {
+        if (refuse)
+            return nullptr;
+        files[path].clear();
+        auto sink = std::make_unique<MemorySink>(&files[path]);
+        sink->fail_write_from = fail_write_from;
+        sink->fail_close = fail_close;
+        return sink;
+    }
+
+    std::map<std::string, std::string> files;
+    bool refuse = false;
+    std::optional<int> fail_write_from;
+    bool fail_close = false;
+};
+
+inline std::vector<std::byte> bytes_of(std::initializer_list<int> values)
+{
+    std::vector<std::byte> bytes;
+    for (int value : values)
+        bytes.push_back(static_cast<std::byte>(value));
+    return bytes;
+}
+
+inline std::vector<std::byte> byte_range(int count)
+{
+    std::vector<std::byte> bytes;
+    for (int i = 0; i < count; ++i)
+        bytes.push_back(static_cast<std::byte>(i));
+    return bytes;
+}
+
+/// Text as the export file holds it: every line feed preceded by CR.
+inline std::string crlf(std::string_view text)
+{
+    std::string result;
+    for (char c : text) {
+        if (c == '\n')
+            result.push_back('\r');
+        result.push_back(c);
+    }
+    return result;
+}
+
+} // namespace hivedump::testing
