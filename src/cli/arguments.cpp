@@ -6,7 +6,7 @@ namespace hivedump {
 
 bool is_banner_switch(std::string_view argument)
 {
-    constexpr std::array<std::string_view, 4> spellings{"-v", "/v", "-V", "/V"};
+    constexpr std::array<std::string_view, 4> spellings{ "-v", "/v", "-V", "/V" };
     for (auto spelling : spellings) {
         if (argument == spelling)
             return true;
@@ -48,8 +48,8 @@ KeyName split_key(std::string_view key)
 {
     auto backslash = key.find('\\');
     if (backslash == std::string_view::npos)
-        return {std::string(key), {}};
-    return {std::string(key.substr(0, backslash)), std::string(key.substr(backslash + 1))};
+        return { std::string(key), {} };
+    return { std::string(key.substr(0, backslash)), std::string(key.substr(backslash + 1)) };
 }
 
 } // namespace hivedump

@@ -11,7 +11,7 @@ inline constexpr std::string_view default_key = "HKEY_CURRENT_USER\\Software\\Ve
 
 enum class Banner { hidden, shown };
 enum class Outcome {
-    usage,       ///< print the usage line, fail
+    usage, ///< print the usage line, fail
     banner_only, ///< print the banner, succeed, create nothing
     export_key,
 };

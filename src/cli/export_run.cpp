@@ -14,7 +14,7 @@ namespace {
 
 constexpr int failure_status = -1;
 
-void say(ByteSink& console, std::string_view message) { console.write({message.data(), message.size()}); }
+void say(ByteSink& console, std::string_view message) { console.write({ message.data(), message.size() }); }
 
 void say_with_path(ByteSink& console, std::string_view before, std::string_view path)
 {
@@ -49,7 +49,7 @@ int export_to_file(const ExportRequest& request, RunEnvironment& environment)
     write_file_header(stream);
     write_ancestor_headers(stream, key.master_key, key.key_path);
 
-    ExportContext context{environment.registry, stream, environment.console, environment.registry.code_page()};
+    ExportContext context{ environment.registry, stream, environment.console, environment.registry.code_page() };
     // A key that is not found or does not open still leaves a valid file.
     export_master_key(context, key.master_key, key.key_path);
 

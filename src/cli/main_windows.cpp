@@ -16,6 +16,6 @@ int main(int argc, char** argv)
     auto registry = hivedump::registry::open_system_registry();
     auto console = hivedump::make_console();
     auto files = hivedump::make_platform_files();
-    hivedump::RunEnvironment environment{*registry, *console, *files};
+    hivedump::RunEnvironment environment{ *registry, *console, *files };
     return hivedump::run_hivedump(arguments, environment);
 }

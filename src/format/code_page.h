@@ -10,7 +10,10 @@ namespace hivedump {
 class CodePage {
 public:
     /// A single-byte code page: no byte is a lead byte.
-    explicit CodePage(std::uint32_t number = 1252) : number_(number) {}
+    explicit CodePage(std::uint32_t number = 1252)
+        : number_(number)
+    {
+    }
 
     /// A code page whose lead bytes are known by their ranges (932, 936, 949,
     /// 950); any other number is taken as single-byte.

@@ -162,16 +162,16 @@ void write_hex_value(TextStream& stream, std::string_view name, std::uint32_t ty
             line[used++] = '\n';
             line[used++] = ' ';
             line[used++] = ' ';
-            stream.write({line, used});
+            stream.write({ line, used });
             used = 0;
             column = 2;
         } else if (used + 8 > sizeof line) {
-            stream.write({line, used});
+            stream.write({ line, used });
             used = 0;
         }
     }
     line[used++] = '\n';
-    stream.write({line, used});
+    stream.write({ line, used });
 }
 
 } // namespace hivedump

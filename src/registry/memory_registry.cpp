@@ -79,7 +79,7 @@ MemoryRegistry::Key& MemoryRegistry::key(Handle root, std::string_view path)
 
 MemoryRegistry::Value& MemoryRegistry::set_value(Key& key, std::string name, std::uint32_t type, std::vector<std::byte> data)
 {
-    key.values.push_back({std::move(name), type, std::move(data)});
+    key.values.push_back({ std::move(name), type, std::move(data) });
     return key.values.back();
 }
 
@@ -100,7 +100,7 @@ MemoryRegistry::Value& MemoryRegistry::set_dword(Key& key, std::string name, std
 
 void MemoryRegistry::fail(Call call, int nth, Status status, Repeat repeat)
 {
-    faults_[static_cast<std::size_t>(call)].push_back({nth, status, repeat});
+    faults_[static_cast<std::size_t>(call)].push_back({ nth, status, repeat });
 }
 
 std::optional<Status> MemoryRegistry::injected(Call call)
@@ -165,7 +165,7 @@ Status MemoryRegistry::query_info_key(Handle handle, KeyInfo& info)
     Key* key = resolve(handle);
     if (key == nullptr)
         return status::invalid_handle;
-    info = {static_cast<std::uint32_t>(key->values.size()), 0, 0};
+    info = { static_cast<std::uint32_t>(key->values.size()), 0, 0 };
     for (const auto& value : key->values) {
         info.max_value_name_length = std::max(info.max_value_name_length, static_cast<std::uint32_t>(value.name.size()));
         info.max_value_data_size = std::max(info.max_value_data_size, static_cast<std::uint32_t>(value.data.size()));

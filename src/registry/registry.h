@@ -25,10 +25,10 @@ inline constexpr Status no_more_items = 259;
 
 /// An open key, or one of the predefined root keys below.
 enum class Handle : std::uintptr_t {};
-inline constexpr Handle classes_root{0x80000000u};
-inline constexpr Handle current_user{0x80000001u};
-inline constexpr Handle local_machine{0x80000002u};
-inline constexpr Handle users{0x80000003u};
+inline constexpr Handle classes_root{ 0x80000000u };
+inline constexpr Handle current_user{ 0x80000001u };
+inline constexpr Handle local_machine{ 0x80000002u };
+inline constexpr Handle users{ 0x80000003u };
 
 inline bool is_root(Handle handle)
 {
@@ -39,7 +39,7 @@ inline bool is_root(Handle handle)
 struct KeyInfo {
     std::uint32_t value_count = 0;
     std::uint32_t max_value_name_length = 0; ///< characters, without the zero
-    std::uint32_t max_value_data_size = 0;   ///< bytes
+    std::uint32_t max_value_data_size = 0; ///< bytes
 };
 
 /// One value as read by index. `name_length` and `data_size` go in as the
@@ -86,8 +86,17 @@ public:
 class KeyHandle {
 public:
     KeyHandle() = default;
-    KeyHandle(Registry& registry, Handle handle) : registry_(&registry), handle_(handle) {}
-    KeyHandle(KeyHandle&& other) noexcept : registry_(other.registry_), handle_(other.handle_) { other.registry_ = nullptr; }
+    KeyHandle(Registry& registry, Handle handle)
+        : registry_(&registry)
+        , handle_(handle)
+    {
+    }
+    KeyHandle(KeyHandle&& other) noexcept
+        : registry_(other.registry_)
+        , handle_(other.handle_)
+    {
+        other.registry_ = nullptr;
+    }
     KeyHandle& operator=(KeyHandle&& other) noexcept
     {
         if (this != &other) {

@@ -53,7 +53,10 @@ NtQueryKeyFunction find_nt_query_key()
 
 class Win32Registry final : public Registry {
 public:
-    Win32Registry() : nt_query_key_(find_nt_query_key()) {}
+    Win32Registry()
+        : nt_query_key_(find_nt_query_key())
+    {
+    }
 
     Status open_key(Handle parent, const std::string& path, Handle& key) override
     {
@@ -76,10 +79,10 @@ public:
         DWORD values = 0;
         DWORD longest_name = 0;
         DWORD largest_data = 0;
-        LONG status = RegQueryInfoKeyA(to_hkey(key), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &longest_name,
-                                       &largest_data, nullptr, nullptr);
+        LONG status = RegQueryInfoKeyA(
+            to_hkey(key), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &longest_name, &largest_data, nullptr, nullptr);
         if (status == ERROR_SUCCESS)
-            info = {values, longest_name, largest_data};
+            info = { values, longest_name, largest_data };
         return status;
     }
 
@@ -88,8 +91,8 @@ public:
         DWORD name_length = value.name_length;
         DWORD type = 0;
         DWORD data_size = value.data_size;
-        LONG status = RegEnumValueA(to_hkey(key), index, value.name.data(), &name_length, nullptr, &type,
-                                    reinterpret_cast<BYTE*>(value.data.data()), &data_size);
+        LONG status = RegEnumValueA(
+            to_hkey(key), index, value.name.data(), &name_length, nullptr, &type, reinterpret_cast<BYTE*>(value.data.data()), &data_size);
         value.name_length = name_length;
         value.type = type;
         value.data_size = data_size;

@@ -14,7 +14,10 @@ namespace {
 
 class FileDescriptorSink final : public ByteSink {
 public:
-    explicit FileDescriptorSink(int descriptor) : descriptor_(descriptor) {}
+    explicit FileDescriptorSink(int descriptor)
+        : descriptor_(descriptor)
+    {
+    }
     FileDescriptorSink(const FileDescriptorSink&) = delete;
     FileDescriptorSink& operator=(const FileDescriptorSink&) = delete;
     ~FileDescriptorSink() override { close(); }
@@ -56,9 +59,9 @@ public:
     explicit PosixFiles(std::vector<std::string> protected_paths)
     {
         for (const auto& path : protected_paths) {
-            struct stat status {};
+            struct stat status { };
             if (::stat(path.c_str(), &status) == 0)
-                protected_.push_back({status.st_dev, status.st_ino});
+                protected_.push_back({ status.st_dev, status.st_ino });
         }
     }
 
@@ -75,7 +78,7 @@ public:
 private:
     bool is_protected(const std::string& path) const
     {
-        struct stat status {};
+        struct stat status { };
         if (::stat(path.c_str(), &status) != 0)
             return false;
         for (const auto& identity : protected_) {
@@ -90,7 +93,10 @@ private:
 
 class StandardOutput final : public ByteSink {
 public:
-    StandardOutput() : console_(::isatty(STDOUT_FILENO) == 1) {}
+    StandardOutput()
+        : console_(::isatty(STDOUT_FILENO) == 1)
+    {
+    }
     bool write(std::span<const char> bytes) override
     {
         bool written = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();

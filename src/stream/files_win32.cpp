@@ -11,7 +11,10 @@ namespace {
 
 class FileHandleSink final : public ByteSink {
 public:
-    explicit FileHandleSink(HANDLE file) : file_(file) {}
+    explicit FileHandleSink(HANDLE file)
+        : file_(file)
+    {
+    }
     FileHandleSink(const FileHandleSink&) = delete;
     FileHandleSink& operator=(const FileHandleSink&) = delete;
     ~FileHandleSink() override { close(); }
@@ -45,9 +48,9 @@ class Win32Files final : public OutputFiles {
 public:
     std::unique_ptr<ByteSink> create(const std::string& path) override
     {
-        SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-        HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, CREATE_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        SECURITY_ATTRIBUTES inheritable{ sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE };
+        HANDLE file = CreateFileA(
+            path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return nullptr;
         return std::make_unique<FileHandleSink>(file);
@@ -56,7 +59,10 @@ public:
 
 class StandardOutput final : public ByteSink {
 public:
-    StandardOutput() : console_(_isatty(_fileno(stdout)) != 0) {}
+    StandardOutput()
+        : console_(_isatty(_fileno(stdout)) != 0)
+    {
+    }
     // The C runtime's text stream turns each line feed into CR LF.
     bool write(std::span<const char> bytes) override
     {

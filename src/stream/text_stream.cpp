@@ -36,7 +36,7 @@ void TextStream::flush()
 {
     // After a failure the rest is dropped: the export is lost either way and
     // retrying a full disk for every block would only slow the end.
-    if (used_ != 0 && !failed_ && !sink_.write({buffer_.data(), used_}))
+    if (used_ != 0 && !failed_ && !sink_.write({ buffer_.data(), used_ }))
         failed_ = true;
     used_ = 0;
 }

@@ -15,7 +15,10 @@ class TextStream {
 public:
     static constexpr std::size_t buffer_size = 4096;
 
-    explicit TextStream(ByteSink& sink) : sink_(sink) {}
+    explicit TextStream(ByteSink& sink)
+        : sink_(sink)
+    {
+    }
     TextStream(const TextStream&) = delete;
     TextStream& operator=(const TextStream&) = delete;
 

@@ -16,7 +16,7 @@ struct ExportContext {
     ByteSink& console;
     CodePage code_page;
 
-    void say(std::string_view message) const { console.write({message.data(), message.size()}); }
+    void say(std::string_view message) const { console.write({ message.data(), message.size() }); }
 };
 
 } // namespace hivedump

@@ -19,12 +19,12 @@ struct MasterKey {
     Handle handle;
 };
 
-constexpr std::array<MasterKey, 4> master_keys{{
-    {"HKEY_CLASSES_ROOT", registry::classes_root},
-    {"HKEY_CURRENT_USER", registry::current_user},
-    {"HKEY_LOCAL_MACHINE", registry::local_machine},
-    {"HKEY_USERS", registry::users},
-}};
+constexpr std::array<MasterKey, 4> master_keys{ {
+    { "HKEY_CLASSES_ROOT", registry::classes_root },
+    { "HKEY_CURRENT_USER", registry::current_user },
+    { "HKEY_LOCAL_MACHINE", registry::local_machine },
+    { "HKEY_USERS", registry::users },
+} };
 
 /// Subkey names are handed to the enumeration in a buffer of this size.
 constexpr std::size_t subkey_name_capacity = 4096;
@@ -110,7 +110,7 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
 
     auto& registry = context.registry;
     std::vector<Level> levels;
-    levels.push_back({key, {}, key_path, registry.key_identity(key), 0});
+    levels.push_back({ key, {}, key_path, registry.key_identity(key), 0 });
     std::vector<char> name(subkey_name_capacity);
 
     while (!levels.empty()) {
@@ -136,7 +136,7 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
         std::string identity = registry.key_identity(subkey);
         if (is_on_path(levels, identity))
             continue;
-        levels.push_back({subkey, std::move(owner), std::move(path), std::move(identity), 0});
+        levels.push_back({ subkey, std::move(owner), std::move(path), std::move(identity), 0 });
     }
     return 0;
 }

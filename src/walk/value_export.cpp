@@ -41,7 +41,7 @@ public:
     bool grow(registry::Registry& registry, const registry::ValueRead& read)
     {
         if (read.data_size > data_capacity_) {
-            auto bigger = registry.allocate(std::size_t{read.data_size} + buffer_slack);
+            auto bigger = registry.allocate(std::size_t{ read.data_size } + buffer_slack);
             if (!bigger)
                 return false;
             data_ = std::move(bigger);
@@ -60,9 +60,9 @@ public:
     registry::ValueRead prepare_read()
     {
         registry::ValueRead read;
-        read.name = {reinterpret_cast<char*>(name_.get()), name_capacity_};
+        read.name = { reinterpret_cast<char*>(name_.get()), name_capacity_ };
         read.name[0] = '\0';
-        read.data = {data_.get(), data_capacity_};
+        read.data = { data_.get(), data_capacity_ };
         read.name_length = static_cast<std::uint32_t>(std::min<std::size_t>(name_capacity_, UINT32_MAX));
         read.data_size = static_cast<std::uint32_t>(std::min<std::size_t>(data_capacity_, UINT32_MAX));
         return read;
@@ -80,7 +80,7 @@ private:
 std::string_view text_of(std::span<const std::byte> data)
 {
     const char* begin = reinterpret_cast<const char*>(data.data());
-    return {begin, strnlen(begin, data.size())};
+    return { begin, strnlen(begin, data.size()) };
 }
 
 std::uint8_t data_byte(std::span<const std::byte> data, std::size_t index)
@@ -111,10 +111,10 @@ void write_value(const ExportContext& context, std::string_view name, std::uint3
         return;
     }
     case value_type::dword:
-        write_dword_value(stream, scratch.name, {data_byte(data, 3), data_byte(data, 2), data_byte(data, 1), data_byte(data, 0)});
+        write_dword_value(stream, scratch.name, { data_byte(data, 3), data_byte(data, 2), data_byte(data, 1), data_byte(data, 0) });
         return;
     case value_type::dword_big_endian:
-        write_dword_value(stream, scratch.name, {data_byte(data, 0), data_byte(data, 1), data_byte(data, 2), data_byte(data, 3)});
+        write_dword_value(stream, scratch.name, { data_byte(data, 0), data_byte(data, 1), data_byte(data, 2), data_byte(data, 3) });
         return;
     default:
         write_hex_value(stream, scratch.name, type, data);
@@ -156,7 +156,7 @@ int dump_values(const ExportContext& context, registry::Handle key)
             continue;
         std::size_t name_length = std::min<std::size_t>(read.name_length, read.name.size());
         std::size_t data_size = std::min<std::size_t>(read.data_size, read.data.size());
-        write_value(context, {read.name.data(), name_length}, read.type, read.data.first(data_size), scratch);
+        write_value(context, { read.name.data(), name_length }, read.type, read.data.first(data_size), scratch);
     }
     return 0;
 }

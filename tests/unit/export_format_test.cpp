@@ -11,7 +11,7 @@ using testing::MemorySink;
 
 struct Rendered {
     MemorySink sink;
-    TextStream stream{sink};
+    TextStream stream{ sink };
     std::string text()
     {
         stream.close();
@@ -28,7 +28,7 @@ struct EscapeCase {
 
 void PrintTo(const EscapeCase& c, std::ostream* out) { *out << c.label; }
 
-class Escaping : public ::testing::TestWithParam<EscapeCase> {};
+class Escaping : public ::testing::TestWithParam<EscapeCase> { };
 
 TEST_P(Escaping, EscapesBackslashesAndQuotesButNotTrailBytes)
 {
@@ -46,28 +46,22 @@ TEST_P(Escaping, EscapesBackslashesAndQuotesButNotTrailBytes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Escaping,
-                         ::testing::Values(EscapeCase{"backslash", 1252, "C:\\Temp", "C:\\\\Temp"},
-                                           EscapeCase{"quotes", 1252, "say \"hi\"", "say \\\"hi\\\""},
-                                           EscapeCase{"first byte", 1252, "\\x", "\\\\x"},
-                                           EscapeCase{"first byte quote", 1252, "\"x", "\\\"x"},
-                                           EscapeCase{"backslash then quote", 1252, "\\\"", "\\\\\\\""},
-                                           EscapeCase{"after e acute", 1252, "Andr\xE9\\Documents", "Andr\xE9\\\\Documents"},
-                                           EscapeCase{"after 0x95 single byte", 1252, "\x95\\", "\x95\\\\"},
-                                           EscapeCase{"trail backslash", 932, "\x95\\", "\x95\\"},
-                                           EscapeCase{"trail quote", 932, "\x95\"", "\x95\""},
-                                           EscapeCase{"ascii then backslash", 932, "A\\", "A\\\\"},
-                                           EscapeCase{"after trail 0x93", 932, "\x83\x66\x83\x55\x83\x43\x83\x93\\\x95\\",
-                                                      "\x83\x66\x83\x55\x83\x43\x83\x93\\\\\x95\\"},
-                                           EscapeCase{"half-width kana is single", 932, "\xB1\\", "\xB1\\\\"},
-                                           EscapeCase{"lead byte last", 932, "a\x95", "a\x95"},
-                                           EscapeCase{"empty", 932, "", ""}),
-                         [](const auto& info) {
-                             std::string name = info.param.label;
-                             for (auto& c : name)
-                                 if (!isalnum(static_cast<unsigned char>(c)))
-                                     c = '_';
-                             return name;
-                         });
+    ::testing::Values(EscapeCase{ "backslash", 1252, "C:\\Temp", "C:\\\\Temp" },
+        EscapeCase{ "quotes", 1252, "say \"hi\"", "say \\\"hi\\\"" }, EscapeCase{ "first byte", 1252, "\\x", "\\\\x" },
+        EscapeCase{ "first byte quote", 1252, "\"x", "\\\"x" }, EscapeCase{ "backslash then quote", 1252, "\\\"", "\\\\\\\"" },
+        EscapeCase{ "after e acute", 1252, "Andr\xE9\\Documents", "Andr\xE9\\\\Documents" },
+        EscapeCase{ "after 0x95 single byte", 1252, "\x95\\", "\x95\\\\" }, EscapeCase{ "trail backslash", 932, "\x95\\", "\x95\\" },
+        EscapeCase{ "trail quote", 932, "\x95\"", "\x95\"" }, EscapeCase{ "ascii then backslash", 932, "A\\", "A\\\\" },
+        EscapeCase{ "after trail 0x93", 932, "\x83\x66\x83\x55\x83\x43\x83\x93\\\x95\\", "\x83\x66\x83\x55\x83\x43\x83\x93\\\\\x95\\" },
+        EscapeCase{ "half-width kana is single", 932, "\xB1\\", "\xB1\\\\" }, EscapeCase{ "lead byte last", 932, "a\x95", "a\x95" },
+        EscapeCase{ "empty", 932, "", "" }),
+    [](const auto& info) {
+        std::string name = info.param.label;
+        for (auto& c : name)
+            if (!isalnum(static_cast<unsigned char>(c)))
+                c = '_';
+        return name;
+    });
 
 TEST(ValueForms, StringsNamedAndDefault)
 {
@@ -81,8 +75,8 @@ TEST(ValueForms, StringsNamedAndDefault)
 TEST(ValueForms, DoubleWordDigitsInGivenOrder)
 {
     Rendered out;
-    write_dword_value(out.stream, "n", {0x12, 0x34, 0x56, 0x78});
-    write_dword_value(out.stream, "", {0xab, 0x00, 0xff, 0x01});
+    write_dword_value(out.stream, "n", { 0x12, 0x34, 0x56, 0x78 });
+    write_dword_value(out.stream, "", { 0xab, 0x00, 0xff, 0x01 });
     EXPECT_EQ(out.text(), crlf("\"n\"=dword:12345678\n@=dword:ab00ff01\n"));
 }
 
@@ -93,9 +87,9 @@ struct TypeCase {
 
 TEST(ValueForms, TypeNumberInLowerCaseHexWithoutSign)
 {
-    for (auto c : {TypeCase{0, "@=hex(0):"}, TypeCase{2, "@=hex(2):"}, TypeCase{3, "@=hex:"}, TypeCase{7, "@=hex(7):"},
-                   TypeCase{9, "@=hex(9):"}, TypeCase{10, "@=hex(a):"}, TypeCase{11, "@=hex(b):"}, TypeCase{0xffff, "@=hex(ffff):"},
-                   TypeCase{0x80000000u, "@=hex(80000000):"}, TypeCase{0xffffffffu, "@=hex(ffffffff):"}}) {
+    for (auto c : { TypeCase{ 0, "@=hex(0):" }, TypeCase{ 2, "@=hex(2):" }, TypeCase{ 3, "@=hex:" }, TypeCase{ 7, "@=hex(7):" },
+             TypeCase{ 9, "@=hex(9):" }, TypeCase{ 10, "@=hex(a):" }, TypeCase{ 11, "@=hex(b):" }, TypeCase{ 0xffff, "@=hex(ffff):" },
+             TypeCase{ 0x80000000u, "@=hex(80000000):" }, TypeCase{ 0xffffffffu, "@=hex(ffffffff):" } }) {
         Rendered out;
         write_hex_value(out.stream, "", c.type, {});
         EXPECT_EQ(out.text(), crlf(std::string(c.prefix) + "\n")) << c.type;
@@ -105,7 +99,7 @@ TEST(ValueForms, TypeNumberInLowerCaseHexWithoutSign)
 TEST(ValueForms, ExpandStringKeepsTerminatingZero)
 {
     Rendered out;
-    auto data = testing::bytes_of({'%', 'P', 'A', 'T', 'H', '%', 0});
+    auto data = testing::bytes_of({ '%', 'P', 'A', 'T', 'H', '%', 0 });
     write_hex_value(out.stream, "", 2, data);
     EXPECT_EQ(out.text(), crlf("@=hex(2):25,50,41,54,48,25,00\n"));
 }
@@ -121,13 +115,13 @@ struct WrapCase {
 TEST(HexWrapping, BreaksPastColumnLimit)
 {
     const WrapCase cases[] = {
-        {"default 24 fit: 6 + 3*24 = 78 > 76 only after the last", "", 24, 24},
-        {"default 25: 6 + 3*24 = 78 breaks before byte 25", "", 25, 24},
-        {"default 30", "", 30, 24},
-        {"named Data 60: 11 + 3*22 = 77", "Data", 60, 22},
-        {"one byte never breaks", std::string(200, 'n'), 1, 1},
-        {"74-char prefix puts one byte first: 74 + 3 = 77", std::string(67, 'n'), 2, 1},
-        {"73-char prefix: 73 + 3 = 76 fits, 79 does not", std::string(66, 'n'), 3, 2},
+        { "default 24 fit: 6 + 3*24 = 78 > 76 only after the last", "", 24, 24 },
+        { "default 25: 6 + 3*24 = 78 breaks before byte 25", "", 25, 24 },
+        { "default 30", "", 30, 24 },
+        { "named Data 60: 11 + 3*22 = 77", "Data", 60, 22 },
+        { "one byte never breaks", std::string(200, 'n'), 1, 1 },
+        { "74-char prefix puts one byte first: 74 + 3 = 77", std::string(67, 'n'), 2, 1 },
+        { "73-char prefix: 73 + 3 = 76 fits, 79 does not", std::string(66, 'n'), 3, 2 },
     };
     for (const auto& c : cases) {
         Rendered out;
@@ -153,11 +147,12 @@ TEST(HexWrapping, ExamplesByteForByte)
     Rendered out;
     write_hex_value(out.stream, "", 3, testing::byte_range(30));
     write_hex_value(out.stream, "Data", 3, testing::byte_range(60));
-    EXPECT_EQ(out.text(), crlf("@=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,\\\n"
-                               "  18,19,1a,1b,1c,1d\n"
-                               "\"Data\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\n"
-                               "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,\\\n"
-                               "  2f,30,31,32,33,34,35,36,37,38,39,3a,3b\n"));
+    EXPECT_EQ(out.text(),
+        crlf("@=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,\\\n"
+             "  18,19,1a,1b,1c,1d\n"
+             "\"Data\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,\\\n"
+             "  16,17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,2d,2e,\\\n"
+             "  2f,30,31,32,33,34,35,36,37,38,39,3a,3b\n"));
 }
 
 TEST(Headers, KeyAndAncestorHeaders)

@@ -32,7 +32,7 @@ struct Runner {
 
     void operator()(std::vector<std::string> arguments)
     {
-        RunEnvironment environment{registry, console, files};
+        RunEnvironment environment{ registry, console, files };
         status = run_hivedump(arguments, environment);
     }
 };
@@ -52,27 +52,30 @@ TEST(ArgumentForms, Table)
                                          "[HKEY_CURRENT_USER\\Software\\Velmora\\Editor]\n\"Font\"=\"Courier\"\n\n"
                                          "[HKEY_CURRENT_USER\\Software\\Velmora\\Editor\\Fonts]\n\n");
     const FormCase cases[] = {
-        {"no arguments", {}, -1, usage, {}},
-        {"four arguments", {"-v", "a", "b", "c"}, -1, usage, {}},
-        {"three without switch", {"HKEY_USERS", "out", "more"}, -1, usage, {}},
-        {"switch alone", {"-v"}, 0, banner, {}},
-        {"other spellings", {"/V"}, 0, banner, {}},
-        {"longer word is no switch", {"-verbose"}, 0, "", {{"-verbose", default_key}}},
-        {"outfile alone", {"out.reg"}, 0, "", {{"out.reg", default_key}}},
-        {"switch and outfile", {"/v", "out.reg"}, 0, banner, {{"out.reg", default_key}}},
-        {"key and outfile", {"HKEY_CURRENT_USER\\Software\\Velmora\\Editor", "out.reg"}, 0, "", {{"out.reg", velmora_file}}},
-        {"switch key outfile", {"-V", "HKEY_USERS", "o"}, 0, banner, {{"o", crlf("REGEDIT4\n\n[HKEY_USERS]\n\n[HKEY_USERS\\.Default]\n\n")}}},
-        {"unknown switch is a key", {"-x", "o"}, 0, "not found master key in [-x]\n", {{"o", header}}},
-        {"switch second is the outfile", {"HKEY_USERS\\.Default", "-v"}, 0, "", {{"-v", crlf("REGEDIT4\n\n[HKEY_USERS\\.Default]\n\n")}}},
-        {"leading backslash", {"\\Software", "o"}, 0, "not found master key in []\n", {{"o", header}}},
-        {"lower-case master key", {"hkey_users", "o"}, 0, "not found master key in [hkey_users]\n", {{"o", header}}},
-        {"missing key keeps ancestors", {"HKEY_CURRENT_USER\\Software\\Nothing\\Here", "o"}, 0, "",
-         {{"o", crlf("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\Nothing]\n\n")}}},
-        {"trailing backslash", {"HKEY_CURRENT_USER\\Software\\Velmora\\Editor\\", "o"}, 0, "",
-         {{"o", crlf("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\Velmora]\n\n"
+        { "no arguments", {}, -1, usage, {} },
+        { "four arguments", { "-v", "a", "b", "c" }, -1, usage, {} },
+        { "three without switch", { "HKEY_USERS", "out", "more" }, -1, usage, {} },
+        { "switch alone", { "-v" }, 0, banner, {} },
+        { "other spellings", { "/V" }, 0, banner, {} },
+        { "longer word is no switch", { "-verbose" }, 0, "", { { "-verbose", default_key } } },
+        { "outfile alone", { "out.reg" }, 0, "", { { "out.reg", default_key } } },
+        { "switch and outfile", { "/v", "out.reg" }, 0, banner, { { "out.reg", default_key } } },
+        { "key and outfile", { "HKEY_CURRENT_USER\\Software\\Velmora\\Editor", "out.reg" }, 0, "", { { "out.reg", velmora_file } } },
+        { "switch key outfile", { "-V", "HKEY_USERS", "o" }, 0, banner,
+            { { "o", crlf("REGEDIT4\n\n[HKEY_USERS]\n\n[HKEY_USERS\\.Default]\n\n") } } },
+        { "unknown switch is a key", { "-x", "o" }, 0, "not found master key in [-x]\n", { { "o", header } } },
+        { "switch second is the outfile", { "HKEY_USERS\\.Default", "-v" }, 0, "",
+            { { "-v", crlf("REGEDIT4\n\n[HKEY_USERS\\.Default]\n\n") } } },
+        { "leading backslash", { "\\Software", "o" }, 0, "not found master key in []\n", { { "o", header } } },
+        { "lower-case master key", { "hkey_users", "o" }, 0, "not found master key in [hkey_users]\n", { { "o", header } } },
+        { "missing key keeps ancestors", { "HKEY_CURRENT_USER\\Software\\Nothing\\Here", "o" }, 0, "",
+            { { "o", crlf("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\Nothing]\n\n") } } },
+        { "trailing backslash", { "HKEY_CURRENT_USER\\Software\\Velmora\\Editor\\", "o" }, 0, "",
+            { { "o",
+                crlf("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n[HKEY_CURRENT_USER\\Software\\Velmora]\n\n"
                      "[HKEY_CURRENT_USER\\Software\\Velmora\\Editor]\n\n"
                      "[HKEY_CURRENT_USER\\Software\\Velmora\\Editor\\]\n\"Font\"=\"Courier\"\n\n"
-                     "[HKEY_CURRENT_USER\\Software\\Velmora\\Editor\\\\Fonts]\n\n")}}},
+                     "[HKEY_CURRENT_USER\\Software\\Velmora\\Editor\\\\Fonts]\n\n") } } },
     };
     for (const auto& c : cases) {
         Runner run;
@@ -88,7 +91,7 @@ TEST(ExportRun, FileThatCannotBeCreatedTouchesNoRegistry)
 {
     Runner run;
     run.files.refuse = true;
-    run({"HKEY_USERS", "dir"});
+    run({ "HKEY_USERS", "dir" });
     EXPECT_EQ(run.status, -1);
     EXPECT_EQ(run.console.text(), "can't create file [dir]\n");
     EXPECT_EQ(run.registry.calls(MemoryRegistry::Call::open_key), 0);
@@ -96,13 +99,13 @@ TEST(ExportRun, FileThatCannotBeCreatedTouchesNoRegistry)
 
 TEST(ExportRun, LostWriteOrCloseIsReportedAndFails)
 {
-    for (bool failing_close : {false, true}) {
+    for (bool failing_close : { false, true }) {
         Runner run;
         if (failing_close)
             run.files.fail_close = true;
         else
             run.files.fail_write_from = 1;
-        run({"-v", "HKEY_USERS", "full"});
+        run({ "-v", "HKEY_USERS", "full" });
         EXPECT_EQ(run.status, -1);
         EXPECT_EQ(run.console.text(), banner + "can't write file [full]\n");
     }
@@ -113,7 +116,7 @@ TEST(ExportRun, ArgumentsLongerThanAnyBufferAreHeldWhole)
     Runner run;
     std::string key = "HKEY_USERS\\" + std::string(5000, 'k');
     std::string path(5000, 'p');
-    run({key, path});
+    run({ key, path });
     EXPECT_EQ(run.status, 0);
     EXPECT_EQ(run.files.files.at(path), crlf("REGEDIT4\n\n"));
 }

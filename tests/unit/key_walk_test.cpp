@@ -23,7 +23,7 @@ struct Walk {
     std::string run(std::string_view master_key, const std::string& key_path)
     {
         TextStream stream(file);
-        ExportContext context{registry, stream, console, registry.code_page()};
+        ExportContext context{ registry, stream, console, registry.code_page() };
         result = export_master_key(context, master_key, key_path);
         stream.close();
         return file.text();
@@ -37,8 +37,8 @@ TEST(KeyWalk, KeyWithValuesAndEmptySubkey)
     walk.registry.set_string(editor, "Font", "Courier");
     walk.registry.key(registry::current_user, "Software\\Velmora\\Editor\\Fonts");
     EXPECT_EQ(walk.run("HKEY_CURRENT_USER", "Software\\Velmora\\Editor"),
-              crlf("[HKEY_CURRENT_USER\\Software\\Velmora\\Editor]\n\"Font\"=\"Courier\"\n\n"
-                   "[HKEY_CURRENT_USER\\Software\\Velmora\\Editor\\Fonts]\n\n"));
+        crlf("[HKEY_CURRENT_USER\\Software\\Velmora\\Editor]\n\"Font\"=\"Courier\"\n\n"
+             "[HKEY_CURRENT_USER\\Software\\Velmora\\Editor\\Fonts]\n\n"));
     EXPECT_EQ(walk.result, 0);
     EXPECT_EQ(walk.registry.open_handle_count(), 0u);
 }
@@ -49,7 +49,8 @@ TEST(KeyWalk, DepthFirstInEnumerationOrderWithPathsAsTypedAndListed)
     walk.registry.key(registry::users, "A\\x\\deep");
     walk.registry.key(registry::users, "A\\y");
     walk.registry.key(registry::users, "B");
-    EXPECT_EQ(walk.run("HKEY_USERS", "a"), crlf("[HKEY_USERS\\a]\n\n[HKEY_USERS\\a\\x]\n\n[HKEY_USERS\\a\\x\\deep]\n\n[HKEY_USERS\\a\\y]\n\n"));
+    EXPECT_EQ(
+        walk.run("HKEY_USERS", "a"), crlf("[HKEY_USERS\\a]\n\n[HKEY_USERS\\a\\x]\n\n[HKEY_USERS\\a\\x\\deep]\n\n[HKEY_USERS\\a\\y]\n\n"));
 }
 
 TEST(KeyWalk, MasterKeyItselfHasSubkeysNamedAlone)
@@ -63,12 +64,13 @@ TEST(KeyWalk, TrailingBackslashDoublesBeforeSubkeyNames)
 {
     Walk walk;
     walk.registry.key(registry::current_user, "Software\\Fonts");
-    EXPECT_EQ(walk.run("HKEY_CURRENT_USER", "Software\\"), crlf("[HKEY_CURRENT_USER\\Software\\]\n\n[HKEY_CURRENT_USER\\Software\\\\Fonts]\n\n"));
+    EXPECT_EQ(
+        walk.run("HKEY_CURRENT_USER", "Software\\"), crlf("[HKEY_CURRENT_USER\\Software\\]\n\n[HKEY_CURRENT_USER\\Software\\\\Fonts]\n\n"));
 }
 
 TEST(KeyWalk, MasterKeyNamesMatchExactly)
 {
-    for (const char* name : {"hkey_current_user", "HKEY_CURRENT_USER ", "HKCU", "", "-x"}) {
+    for (const char* name : { "hkey_current_user", "HKEY_CURRENT_USER ", "HKCU", "", "-x" }) {
         Walk walk;
         EXPECT_EQ(walk.run(name, "Software"), "");
         EXPECT_EQ(walk.console.text(), std::string("not found master key in [") + name + "]\n");
@@ -125,7 +127,7 @@ TEST(KeyWalk, FailingInformationQueryWritesNoValues)
 
 TEST(KeyWalk, BuffersThatCannotBeHadAbandonTheKeyAndTheWalkGoesOn)
 {
-    for (int failing : {1, 2}) { // the data buffer, then the second one
+    for (int failing : { 1, 2 }) { // the data buffer, then the second one
         Walk walk;
         walk.registry.set_dword(walk.registry.key(registry::users, "K\\a"), "v", 1);
         walk.registry.key(registry::users, "K\\a\\child");
@@ -149,7 +151,7 @@ TEST(KeyWalk, ValueLargerThanReportedIsReadAgainIntoBiggerBuffers)
 {
     Walk walk;
     auto& key = walk.registry.key(registry::users, "K");
-    walk.registry.set_value(key, "big", 3, std::vector<std::byte>(10000, std::byte{0xab}));
+    walk.registry.set_value(key, "big", 3, std::vector<std::byte>(10000, std::byte{ 0xab }));
     walk.registry.set_dword(key, "after", 7);
     key.reported_max_data = 10; // as if it grew after the information query
     std::string text = walk.run("HKEY_USERS", "K");
@@ -187,43 +189,45 @@ TEST(ValueExport, FormsByType)
     walk.registry.set_string(key, "", "\\");
     walk.registry.set_string(key, "a\\b", "C:\\Temp");
     walk.registry.set_string(key, "say \"hi\"", "");
-    walk.registry.set_value(key, "be", 5, bytes_of({0x78, 0x56, 0x34, 0x12}));
-    walk.registry.set_value(key, "le", 4, bytes_of({0x78, 0x56, 0x34, 0x12}));
-    walk.registry.set_value(key, "short", 4, bytes_of({0x01, 0x02}));
-    walk.registry.set_value(key, "link", 6, bytes_of({'a', 0, 'b', 0}));
-    walk.registry.set_value(key, "multi", 7, bytes_of({'a', 0, 'b', 0, 0}));
-    walk.registry.set_value(key, "lines", 1, bytes_of({'a', '\n', 'b', 0}));
-    walk.registry.set_value(key, "cr", 1, bytes_of({'a', '\r', 0}));
-    walk.registry.set_value(key, "cut", 1, bytes_of({'a', 0, '\n', 0}));
-    walk.registry.set_value(key, "unended", 1, bytes_of({'x', 'y'}));
-    walk.registry.set_value(key, "q", 11, bytes_of({1, 0, 0, 0, 0, 0, 0, 0}));
+    walk.registry.set_value(key, "be", 5, bytes_of({ 0x78, 0x56, 0x34, 0x12 }));
+    walk.registry.set_value(key, "le", 4, bytes_of({ 0x78, 0x56, 0x34, 0x12 }));
+    walk.registry.set_value(key, "short", 4, bytes_of({ 0x01, 0x02 }));
+    walk.registry.set_value(key, "link", 6, bytes_of({ 'a', 0, 'b', 0 }));
+    walk.registry.set_value(key, "multi", 7, bytes_of({ 'a', 0, 'b', 0, 0 }));
+    walk.registry.set_value(key, "lines", 1, bytes_of({ 'a', '\n', 'b', 0 }));
+    walk.registry.set_value(key, "cr", 1, bytes_of({ 'a', '\r', 0 }));
+    walk.registry.set_value(key, "cut", 1, bytes_of({ 'a', 0, '\n', 0 }));
+    walk.registry.set_value(key, "unended", 1, bytes_of({ 'x', 'y' }));
+    walk.registry.set_value(key, "q", 11, bytes_of({ 1, 0, 0, 0, 0, 0, 0, 0 }));
     walk.registry.set_value(key, "none", 0, {});
-    EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n"
-                                                "@=\"\\\\\"\n"
-                                                "\"a\\\\b\"=\"C:\\\\Temp\"\n"
-                                                "\"say \\\"hi\\\"\"=\"\"\n"
-                                                "\"be\"=dword:78563412\n"
-                                                "\"le\"=dword:12345678\n"
-                                                "\"short\"=dword:00000201\n"
-                                                "\"link\"=hex(6):61,00,62,00\n"
-                                                "\"multi\"=hex(7):61,00,62,00,00\n"
-                                                "\"lines\"=hex(1):61,0a,62,00\n"
-                                                "\"cr\"=hex(1):61,0d,00\n"
-                                                "\"cut\"=\"a\"\n"
-                                                "\"unended\"=\"xy\"\n"
-                                                "\"q\"=hex(b):01,00,00,00,00,00,00,00\n"
-                                                "\"none\"=hex(0):\n"
-                                                "\n"));
+    EXPECT_EQ(walk.run("HKEY_USERS", "K"),
+        crlf("[HKEY_USERS\\K]\n"
+             "@=\"\\\\\"\n"
+             "\"a\\\\b\"=\"C:\\\\Temp\"\n"
+             "\"say \\\"hi\\\"\"=\"\"\n"
+             "\"be\"=dword:78563412\n"
+             "\"le\"=dword:12345678\n"
+             "\"short\"=dword:00000201\n"
+             "\"link\"=hex(6):61,00,62,00\n"
+             "\"multi\"=hex(7):61,00,62,00,00\n"
+             "\"lines\"=hex(1):61,0a,62,00\n"
+             "\"cr\"=hex(1):61,0d,00\n"
+             "\"cut\"=\"a\"\n"
+             "\"unended\"=\"xy\"\n"
+             "\"q\"=hex(b):01,00,00,00,00,00,00,00\n"
+             "\"none\"=hex(0):\n"
+             "\n"));
 }
 
 TEST(ValueExport, ShortDoubleWordNeverShowsAnEarlierValuesBytes)
 {
     Walk walk;
     auto& key = walk.registry.key(registry::users, "K");
-    walk.registry.set_value(key, "full", 3, bytes_of({0xff, 0xff, 0xff, 0xff}));
-    walk.registry.set_value(key, "one", 4, bytes_of({0x05}));
+    walk.registry.set_value(key, "full", 3, bytes_of({ 0xff, 0xff, 0xff, 0xff }));
+    walk.registry.set_value(key, "one", 4, bytes_of({ 0x05 }));
     walk.registry.set_value(key, "empty", 5, {});
-    EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n\"full\"=hex:ff,ff,ff,ff\n\"one\"=dword:00000005\n\"empty\"=dword:00000000\n\n"));
+    EXPECT_EQ(walk.run("HKEY_USERS", "K"),
+        crlf("[HKEY_USERS\\K]\n\"full\"=hex:ff,ff,ff,ff\n\"one\"=dword:00000005\n\"empty\"=dword:00000000\n\n"));
 }
 
 TEST(ValueExport, EscapingFollowsTheRegistrysCodePage)
@@ -260,11 +264,12 @@ TEST(KeyWalk, LinkBackUpTheTreeIsWrittenButNotDescended)
     auto& out = walk.registry.key(registry::users, "Elsewhere");
     walk.registry.key(registry::users, "Elsewhere\\inside");
     walk.registry.key(registry::users, "K\\out").link = &out;
-    EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n\"v\"=dword:00000001\n\n"
-                                                "[HKEY_USERS\\K\\sub]\n\n"
-                                                "[HKEY_USERS\\K\\sub\\loop]\n\"v\"=dword:00000001\n\n"
-                                                "[HKEY_USERS\\K\\out]\n\n"
-                                                "[HKEY_USERS\\K\\out\\inside]\n\n"));
+    EXPECT_EQ(walk.run("HKEY_USERS", "K"),
+        crlf("[HKEY_USERS\\K]\n\"v\"=dword:00000001\n\n"
+             "[HKEY_USERS\\K\\sub]\n\n"
+             "[HKEY_USERS\\K\\sub\\loop]\n\"v\"=dword:00000001\n\n"
+             "[HKEY_USERS\\K\\out]\n\n"
+             "[HKEY_USERS\\K\\out\\inside]\n\n"));
     EXPECT_EQ(walk.registry.open_handle_count(), 0u);
 }
 

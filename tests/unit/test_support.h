@@ -16,7 +16,10 @@ namespace hivedump::testing {
 /// Collects what is written; can be told to fail its n-th write or its close.
 class MemorySink final : public ByteSink {
 public:
-    explicit MemorySink(std::string* target = nullptr) : target_(target != nullptr ? target : &own_) {}
+    explicit MemorySink(std::string* target = nullptr)
+        : target_(target != nullptr ? target : &own_)
+    {
+    }
 
     bool write(std::span<const char> bytes) override
     {

@@ -24,7 +24,7 @@ TEST(TextStream, WritesInBlocksOf4096)
     MemorySink sink;
     TextStream stream(sink);
     stream.write(std::string(10000, 'x'));
-    EXPECT_EQ(sink.write_sizes, (std::vector<std::size_t>{4096, 4096}));
+    EXPECT_EQ(sink.write_sizes, (std::vector<std::size_t>{ 4096, 4096 }));
     ASSERT_TRUE(stream.close());
     EXPECT_EQ(sink.write_sizes.back(), 10000u - 8192u);
     EXPECT_EQ(sink.closes, 1);
