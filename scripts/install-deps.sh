@@ -1,0 +1,25 @@
+#!/bin/sh
+# Installs the Debian packages a step needs: "build" for the Linux tool and
+# its tests, "test" for everything the full test run uses as well.
+set -eu
+
+build_packages="cmake make g++ libgtest-dev libgmock-dev"
+test_packages="$build_packages g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 locales clang libclang-rt-14-dev clang-format binutils-mingw-w64-x86-64 groff-base dpkg-dev file procps"
+
+case "${1:-build}" in
+build) wanted=$build_packages ;;
+test) wanted=$test_packages ;;
+*) echo "usage: $0 build|test" >&2; exit 2 ;;
+esac
+
+missing=
+for package in $wanted; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" || missing="$missing $package"
+done
+[ -z "$missing" ] && exit 0
+
+if [ "$(id -u)" -eq 0 ]; then as_root=; else as_root=sudo; fi
+export DEBIAN_FRONTEND=noninteractive
+$as_root apt-get update
+# shellcheck disable=SC2086
+$as_root apt-get install -y --no-install-recommends $missing
