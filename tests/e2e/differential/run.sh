@@ -1,0 +1,104 @@
+#!/bin/sh
+# Exports the same keys with the Windows build under wine64 and with the Linux
+# tool from the prefix's files, and compares the bytes.
+# usage: run.sh WINDOWS_EXE LINUX_EXE
+set -eu
+here=$(cd "$(dirname "$0")" && pwd)
+exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+native=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+[ -x "$wine" ] && [ -f "$exe" ] || { echo "wine64 or $exe missing: skipped"; exit 77; }
+command -v python3 >/dev/null || { echo "python3 missing: skipped"; exit 77; }
+
+work=$(mktemp -d)
+export WINEDEBUG=-all
+cleanup() {
+    for prefix in "$work"/prefix-*; do
+        [ -d "$prefix" ] && WINEPREFIX=$prefix $wineserver -k 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+keys_for_data='HKEY_CURRENT_USER
+HKEY_CURRENT_USER\Software\HivedumpDiff
+HKEY_CURRENT_USER\software\hivedumpdiff\Links
+HKEY_CURRENT_USER\Software\HivedumpDiff\Unicode
+HKEY_LOCAL_MACHINE\Software
+HKEY_LOCAL_MACHINE\System
+HKEY_USERS\.Default
+HKEY_USERS
+HKEY_CLASSES_ROOT
+HKEY_CLASSES_ROOT\CLSID
+HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\Time Zones
+HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes'
+
+make_prefix() { # name lang
+    prefix=$work/prefix-$1
+    mkdir -p "$prefix"
+    LANG=$2 WINEPREFIX=$prefix $wine wineboot -i >/dev/null 2>&1
+    for data in "$here"/data/*.reg; do
+        case $data in
+        *.utf8.reg)
+            # Names beyond ASCII travel as UTF-16, whatever the code page.
+            converted=$work/$(basename "$data" .utf8.reg).reg
+            { printf '\377\376'; sed 's/$/\r/' "$data" | iconv -f UTF-8 -t UTF-16LE; } >"$converted"
+            LANG=$2 WINEPREFIX=$prefix $wine regedit /s "$converted" >/dev/null 2>&1
+            ;;
+        *) LANG=$2 WINEPREFIX=$prefix $wine regedit /s "$data" >/dev/null 2>&1 ;;
+        esac
+    done
+    WINEPREFIX=$prefix $wineserver -w
+    # Links cannot be made through regedit: they go into the file while no
+    # wineserver runs, and Wine loads them from there.
+    if [ -f "$here/data/links.user-reg-fragment" ]; then
+        cat "$here/data/links.user-reg-fragment" >>"$prefix/user.reg"
+    fi
+}
+
+compare_key() { # prefix lang codepage key
+    prefix=$1
+    out=$work/out
+    rm -f "$out"-*.reg
+    status_wine=0
+    LANG=$2 WINEPREFIX=$prefix $wine "$exe" "$4" 'Z:'"$(echo "$out-wine.reg" | tr / '\\')" >"$out-wine.stdout" 2>/dev/null || status_wine=$?
+    status_native=0
+    LANG=$2 WINEPREFIX=$prefix "$native" "$4" "$out-native.reg" >"$out-native.stdout" 2>/dev/null || status_native=$?
+    if [ "$status_wine" != "$status_native" ]; then
+        echo "FAIL [$2] $4: status wine $status_wine, native $status_native"
+        failures=$((failures + 1))
+        return
+    fi
+    if ! result=$(python3 "$here/compare.py" "$prefix" "$3" "$out-wine.reg" "$out-native.reg"); then
+        echo "FAIL [$2] $4: $result"
+        failures=$((failures + 1))
+        return
+    fi
+    echo "ok   [$2] $4: $(echo "$result" | head -1)"
+}
+
+for setting in "fresh C.UTF-8 1252" "data C.UTF-8 1252" "data ja_JP.UTF-8 932"; do
+    set -- $setting
+    name=$1-$(echo "$2" | tr -d .)
+    if [ "$1" = fresh ]; then
+        prefix=$work/prefix-$name
+        mkdir -p "$prefix"
+        LANG=$2 WINEPREFIX=$prefix $wine wineboot -i >/dev/null 2>&1
+        WINEPREFIX=$prefix $wineserver -w
+    else
+        make_prefix "$name" "$2"
+    fi
+    prefix=$work/prefix-$name
+    echo "$keys_for_data" | while IFS= read -r key; do
+        compare_key "$prefix" "$2" "$3" "$key"
+        echo "$failures" >"$work/failures"
+    done
+    failures=$(cat "$work/failures" 2>/dev/null || echo 0)
+    WINEPREFIX=$prefix $wineserver -k 2>/dev/null || true
+done
+
+failures=$(cat "$work/failures" 2>/dev/null || echo 0)
+[ "$failures" -eq 0 ] || { echo "$failures differential case(s) failed"; exit 1; }
+echo "all differential cases identical"
