@@ -1,0 +1,104 @@
+# Throwaway Wine prefixes holding the HIVEDUMP test data.  Source this file, then:
+#
+#   hivedump_find_wine                       # 0 when wine64 and wineserver are at hand
+#   p=$(hivedump_prefix_create LANG DATADIR) # new prefix, booted, DATADIR/*.reg and
+#                                            # DATADIR/LANG/*.reg imported
+#   hivedump_prefix_run "$p" CMD ARGS...     # run a Windows program in it (wine64 CMD ARGS)
+#   hivedump_prefix_flush "$p"               # wait until wineserver has saved *.reg
+#   hivedump_prefix_destroy "$p"             # stop its wineserver, remove it
+#
+# The locale is fixed per prefix because it decides Wine's ANSI code page (C.UTF-8 gives
+# 1252, ja_JP.UTF-8 gives 932), and .reg files in the REGEDIT4 form are read in that
+# code page.  Wine's own chatter goes to PREFIX/.hivedump-log.
+
+hivedump_find_wine() {
+    HIVEDUMP_WINE64=${HIVEDUMP_WINE64:-}
+    if [ -z "$HIVEDUMP_WINE64" ]; then
+        if [ -x /usr/lib/wine/wine64 ]; then
+            HIVEDUMP_WINE64=/usr/lib/wine/wine64
+        else
+            HIVEDUMP_WINE64=$(command -v wine64 2>/dev/null) || HIVEDUMP_WINE64=
+        fi
+    fi
+    HIVEDUMP_WINESERVER=${HIVEDUMP_WINESERVER:-}
+    if [ -z "$HIVEDUMP_WINESERVER" ] && [ -n "$HIVEDUMP_WINE64" ]; then
+        local dir
+        dir=$(dirname "$(readlink -f "$HIVEDUMP_WINE64")")
+        if [ -x "$dir/wineserver" ]; then
+            HIVEDUMP_WINESERVER=$dir/wineserver
+        else
+            HIVEDUMP_WINESERVER=$(command -v wineserver 2>/dev/null) || HIVEDUMP_WINESERVER=
+        fi
+    fi
+    [ -n "$HIVEDUMP_WINE64" ] && [ -x "$HIVEDUMP_WINE64" ] &&
+        [ -n "$HIVEDUMP_WINESERVER" ] && [ -x "$HIVEDUMP_WINESERVER" ]
+}
+
+# Runs CMD with the environment of PREFIX: its locale and nothing of the caller's
+# that would change what Wine does (other locale variables, a display for dialogs).
+_hivedump_env() {
+    local prefix=$1
+    shift
+    env -u LC_ALL -u LC_CTYPE -u LC_MESSAGES -u LANGUAGE -u DISPLAY -u WAYLAND_DISPLAY \
+        LANG="$(cat "$prefix/.hivedump-lang")" WINEPREFIX="$prefix" WINEDEBUG=-all \
+        WINESERVER="$HIVEDUMP_WINESERVER" WINEDLLOVERRIDES="mscoree,mshtml=" "$@"
+}
+
+hivedump_prefix_run() {
+    local prefix=$1
+    shift
+    _hivedump_env "$prefix" "$HIVEDUMP_WINE64" "$@"
+}
+
+hivedump_prefix_flush() {
+    _hivedump_env "$1" "$HIVEDUMP_WINESERVER" -w
+}
+
+hivedump_prefix_create() {
+    local lang=$1 data=$2 prefix file
+    hivedump_find_wine || { echo "hivedump_prefix_create: wine64 not found" >&2; return 1; }
+    prefix=$(mktemp -d "${TMPDIR:-/tmp}/hivedump-wine.XXXXXX") || return 1
+    printf '%s\n' "$lang" >"$prefix/.hivedump-lang"
+    local log=$prefix/.hivedump-log
+    if ! hivedump_prefix_run "$prefix" wineboot -i >>"$log" 2>&1; then
+        _hivedump_prefix_abandon "$prefix" "wineboot failed"
+        return 1
+    fi
+    # wineboot leaves services running; importing only after they are done keeps their
+    # writes from racing ours.
+    hivedump_prefix_flush "$prefix" >>"$log" 2>&1
+    for file in "$data"/*.reg "$data/$lang"/*.reg; do
+        [ -f "$file" ] || continue
+        # regedit /s exits 0 even for a file it could not parse; the check below catches that.
+        hivedump_prefix_run "$prefix" regedit /s "$(_hivedump_windows_path "$file")" >>"$log" 2>&1
+    done
+    if ! hivedump_prefix_run "$prefix" reg query 'HKEY_CURRENT_USER\Software\HivedumpTest' >>"$log" 2>&1; then
+        _hivedump_prefix_abandon "$prefix" "the test data did not import"
+        return 1
+    fi
+    printf '%s\n' "$prefix"
+}
+
+# A prefix that failed to set up is nobody's to clean up later: report and remove it now.
+_hivedump_prefix_abandon() {
+    local prefix=$1 why=$2
+    echo "hivedump_prefix_create: $why (LANG=$(cat "$prefix/.hivedump-lang")); Wine said:" >&2
+    tail -n 20 "$prefix/.hivedump-log" | sed 's/^/    /' >&2
+    hivedump_prefix_destroy "$prefix"
+}
+
+hivedump_prefix_destroy() {
+    local prefix=$1
+    # Only ever remove what hivedump_prefix_create made.
+    [ -n "$prefix" ] && [ -f "$prefix/.hivedump-lang" ] || return 0
+    _hivedump_env "$prefix" "$HIVEDUMP_WINESERVER" -k >/dev/null 2>&1
+    _hivedump_env "$prefix" "$HIVEDUMP_WINESERVER" -w >/dev/null 2>&1
+    rm -rf "$prefix"
+}
+
+# Z: is Wine's drive for the Unix root.
+_hivedump_windows_path() {
+    local path
+    path=$(readlink -f "$1")
+    printf 'Z:%s\n' "${path//\//\\}"
+}
