@@ -1,6 +1,18 @@
 # Installation and packages: a .deb on Linux, a .zip on Windows. Both take
 # their version from HIVEDUMP_VERSION_TEXT, the one the banner shows.
 
+if(HIVEDUMP_TESTS AND NOT WIN32)
+  # Exit status 77: groff is not installed.
+  add_test(NAME manpage COMMAND ${PROJECT_SOURCE_DIR}/tests/package/test_manpage.sh ${PROJECT_SOURCE_DIR}/doc/hivedump.1
+                                ${HIVEDUMP_VERSION_TEXT})
+  set_tests_properties(manpage PROPERTIES SKIP_RETURN_CODE 77)
+endif()
+
+if(NOT TARGET hivedump)
+  message(STATUS "No hivedump program in this build: nothing to install or package")
+  return()
+endif()
+
 if(WIN32)
   # A Windows user unpacks one folder: the program with its README and
   # licence beside it, no bin/ subfolder to look for.
@@ -39,8 +51,13 @@ set(CPACK_PACKAGE_VERSION ${HIVEDUMP_VERSION_TEXT})
 set(CPACK_PACKAGE_VENDOR "the HIVEDUMP authors")
 set(CPACK_PACKAGE_CONTACT "HIVEDUMP authors <maintainers@users.noreply.c-seed-965a5ee6.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "export a registry key and its subkeys to a REGEDIT4 file")
-set(CPACK_PACKAGE_DESCRIPTION
-    "hivedump writes one registry key, with all of its values and every key below it, into a text file in the registry editor's REGEDIT4 export format. On Linux it reads the registry files of a Wine prefix directly, without running Wine, and writes the same bytes that the Windows program writes under Wine. It only reads the registry and never changes it.")
+# Kept in short lines: the .deb control file shows them as they are.
+string(JOIN "\n" CPACK_PACKAGE_DESCRIPTION
+  "hivedump writes one registry key, with all of its values and every key"
+  "below it, into a text file in the registry editor's REGEDIT4 export format."
+  "On Linux it reads the registry files of a Wine prefix directly, without"
+  "running Wine, and writes the same bytes that the Windows program writes"
+  "under Wine. It only reads the registry and never changes it.")
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES ON)
 
@@ -64,11 +81,9 @@ endif()
 include(CPack)
 
 if(HIVEDUMP_TESTS AND NOT WIN32)
-  # Exit status 77: not root, so the package cannot be installed here.
+  # Exit status 77: not root, or a hivedump already installed that the test
+  # must leave alone.
   add_test(NAME package COMMAND ${PROJECT_SOURCE_DIR}/tests/package/test_package.sh ${CMAKE_BINARY_DIR}
-                                ${PROJECT_SOURCE_DIR})
+                                ${PROJECT_SOURCE_DIR} ${HIVEDUMP_VERSION_TEXT})
   set_tests_properties(package PROPERTIES SKIP_RETURN_CODE 77 RUN_SERIAL TRUE TIMEOUT 300)
-  add_test(NAME manpage COMMAND ${PROJECT_SOURCE_DIR}/tests/package/test_manpage.sh ${PROJECT_SOURCE_DIR}/doc/hivedump.1
-                                ${HIVEDUMP_VERSION_TEXT})
-  set_tests_properties(manpage PROPERTIES SKIP_RETURN_CODE 77)
 endif()

@@ -4,7 +4,7 @@
 set -eu
 
 build_packages="cmake make g++ libgtest-dev libgmock-dev"
-test_packages="$build_packages g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 locales clang libclang-rt-14-dev clang-format binutils-mingw-w64-x86-64 groff-base dpkg-dev file procps"
+test_packages="$build_packages g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 locales clang libclang-rt-14-dev clang-format binutils-mingw-w64-x86-64 groff-base man-db dpkg-dev file procps python3"
 
 case "${1:-build}" in
 build) wanted=$build_packages ;;

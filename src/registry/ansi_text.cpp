@@ -3,7 +3,6 @@
 #include "registry/codepage_data.h"
 
 #include <map>
-#include <mutex>
 
 namespace hivedump::registry {
 
@@ -33,9 +32,8 @@ std::shared_ptr<const std::vector<std::uint16_t>> build_table(const codepage_dat
 
 std::shared_ptr<const std::vector<std::uint16_t>> table_for(std::uint32_t code_page)
 {
-    static std::mutex lock;
+    // The run is single-threaded, so the tables need no lock.
     static std::map<std::uint32_t, std::shared_ptr<const std::vector<std::uint16_t>>> built;
-    std::lock_guard guard(lock);
     auto& table = built[code_page];
     if (!table)
         table = build_table(*find_table(code_page));
