@@ -1,0 +1,64 @@
+#!/bin/sh
+# Times, in one run, the Linux tool, the Windows build under wine64 and
+# `wine64 reg export` on the same keys, and prints the ratios and peak memory.
+# usage: bench/run.sh [KEYS...]   (default: 10000 100000 1000000)
+set -eu
+cd "$(dirname "$0")/.."
+root=$(pwd)
+jobs=$(nproc 2>/dev/null || echo 2)
+cmake -S . -B build >/dev/null
+cmake --build build --target hivedump generate_prefix peak_rss -j "$jobs" >/dev/null
+[ -f build-win64/hivedump.exe ] || {
+    cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
+    cmake --build build-win64 -j "$jobs" >/dev/null
+}
+wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
+export WINEDEBUG=-all
+work=$(mktemp -d)
+trap 'for p in "$work"/*/; do WINEPREFIX=$p $wineserver -k 2>/dev/null || true; done; rm -rf "$work"' EXIT
+
+measure() { # label command... ; prints "seconds kib"
+    "$root/build/peak_rss" "$@" 2>"$work/measure" >/dev/null || true
+    cat "$work/measure"
+}
+
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.1f", a / b; else print "inf" }'; }
+
+echo "== fresh prefix: HKEY_LOCAL_MACHINE\\Software"
+fresh=$work/fresh
+mkdir -p "$fresh"
+WINEPREFIX=$fresh $wine wineboot -i >/dev/null 2>&1
+WINEPREFIX=$fresh $wineserver -w
+key='HKEY_LOCAL_MACHINE\Software'
+# The Wine runs start a warm wineserver first, so that its start-up is not counted.
+WINEPREFIX=$fresh $wine cmd /c exit >/dev/null 2>&1
+set -- $(WINEPREFIX=$fresh measure $wine reg export "$key" "Z:$(echo "$work/reg.reg" | tr / '\\')" /y)
+reg_time=$1
+set -- $(WINEPREFIX=$fresh measure $wine "$root/build-win64/hivedump.exe" "$key" "Z:$(echo "$work/exe.reg" | tr / '\\')")
+exe_time=$1
+WINEPREFIX=$fresh $wineserver -w
+set -- $(WINEPREFIX=$fresh measure "$root/build/hivedump" "$key" "$work/native.reg")
+native_time=$1 native_kib=$2
+size=$(wc -c <"$fresh/system.reg")
+echo "system.reg $size bytes; native ${native_time}s (${native_kib} KiB peak); Windows build under wine64 ${exe_time}s; wine64 reg export ${reg_time}s"
+echo "native is $(ratio "$reg_time" "$native_time")x faster than reg export, $(ratio "$exe_time" "$native_time")x faster than the Windows build"
+
+echo "== synthetic prefixes: HKEY_CURRENT_USER\\Software\\Bench"
+previous=
+for keys in ${*:-10000 100000 1000000}; do
+    prefix=$work/p$keys
+    "$root/build/generate_prefix" "$prefix" "$keys"
+    size=$(wc -c <"$prefix/user.reg")
+    set -- $(WINEPREFIX=$prefix measure "$root/build/hivedump" 'HKEY_CURRENT_USER\Software\Bench' "$work/out.reg")
+    seconds=$1 kib=$2
+    mb_per_s=$(awk -v s="$size" -v t="$seconds" 'BEGIN { printf "%.0f", s / 1e6 / (t > 0 ? t : 1e-9) }')
+    memory=$(awk -v k="$kib" -v s="$size" 'BEGIN { printf "%.2f", k * 1024 / s }')
+    line="$keys keys: user.reg $size bytes, native ${seconds}s, ${mb_per_s} MB/s, peak ${kib} KiB = ${memory}x the file"
+    if [ -n "$previous" ]; then
+        line="$line, time x$(ratio "$seconds" "$previous") for x10 keys"
+    fi
+    echo "$line"
+    previous=$seconds
+    rm -rf "$prefix" "$work/out.reg"
+done
