@@ -64,6 +64,9 @@ compare_key() { # prefix lang codepage key
     rm -f "$out"-*.reg
     status_wine=0
     LANG=$2 WINEPREFIX=$prefix $wine "$exe" "$4" 'Z:'"$(echo "$out-wine.reg" | tr / '\\')" >"$out-wine.stdout" 2>/dev/null || status_wine=$?
+    # Wine's components rewrite some values each time they start; wait for
+    # the server to save what this run saw before reading the files.
+    WINEPREFIX=$prefix $wineserver -w
     status_native=0
     LANG=$2 WINEPREFIX=$prefix "$native" "$4" "$out-native.reg" >"$out-native.stdout" 2>/dev/null || status_native=$?
     if [ "$status_wine" != "$status_native" ]; then

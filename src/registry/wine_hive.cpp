@@ -1,0 +1,147 @@
+#include "registry/wine_hive.h"
+
+#include <bit>
+#include <cstring>
+
+namespace hivedump::registry::wine {
+
+unsigned char* Arena::allocate(std::size_t size)
+{
+    if (size == 0)
+        size = 1;
+    if (size > block_size / 4) {
+        // Large items get a block of their own, so the current one stays in use.
+        blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(size));
+        return blocks_.back().get();
+    }
+    if (size > free_size_) {
+        blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(block_size));
+        free_ = blocks_.back().get();
+        free_size_ = block_size;
+    }
+    auto* result = free_;
+    free_ += size;
+    free_size_ -= size;
+    return result;
+}
+
+namespace {
+
+std::uint32_t slot_hash(NodeIndex parent, std::uint32_t name_hash)
+{
+    std::uint64_t mixed = (static_cast<std::uint64_t>(parent) << 32 | name_hash) * 0x9E3779B97F4A7C15ull;
+    return static_cast<std::uint32_t>(mixed >> 32);
+}
+
+} // namespace
+
+Hive::Hive()
+{
+    KeyNode root;
+    keys_.push_back(root);
+    index_.assign(1024, 0);
+}
+
+NodeIndex Hive::find_child(NodeIndex parent, const TextView& name) const
+{
+    auto hash = slot_hash(parent, name_hash(name));
+    auto mask = index_.size() - 1;
+    for (auto slot = hash & mask;; slot = (slot + 1) & mask) {
+        auto entry = index_[slot];
+        if (entry == 0)
+            return no_node;
+        if (static_cast<std::uint32_t>(entry >> 32) != hash)
+            continue;
+        auto node = static_cast<NodeIndex>((entry & 0xFFFFFFFFu) - 1);
+        const auto& candidate = keys_[node];
+        if (candidate.parent == parent && names_equal(candidate.name_text(), name))
+            return node;
+    }
+}
+
+void Hive::grow_index()
+{
+    std::vector<std::uint64_t> bigger(index_.size() * 2, 0);
+    auto mask = bigger.size() - 1;
+    for (auto entry : index_) {
+        if (entry == 0)
+            continue;
+        auto slot = static_cast<std::uint32_t>(entry >> 32) & mask;
+        while (bigger[slot] != 0)
+            slot = (slot + 1) & mask;
+        bigger[slot] = entry;
+    }
+    index_.swap(bigger);
+}
+
+NodeIndex Hive::add_child(NodeIndex parent, const char16_t* units, std::size_t length)
+{
+    const TextView name{ reinterpret_cast<const unsigned char*>(units), static_cast<std::uint32_t>(length), true };
+    static_assert(std::endian::native == std::endian::little, "code units are read as little-endian bytes");
+    auto existing = find_child(parent, name);
+    if (existing != no_node)
+        return existing;
+    if ((index_used_ + 1) * 2 > index_.size())
+        grow_index();
+
+    KeyNode node;
+    auto stored = store(units, length);
+    node.name = stored.bytes;
+    node.name_length = stored.length;
+    node.wide_name = stored.wide;
+    node.parent = parent;
+    node.next_sibling = keys_[parent].first_child;
+    auto index = static_cast<NodeIndex>(keys_.push_back(node));
+    keys_[parent].first_child = index;
+
+    auto hash = slot_hash(parent, name_hash(name));
+    auto mask = index_.size() - 1;
+    auto slot = hash & mask;
+    while (index_[slot] != 0)
+        slot = (slot + 1) & mask;
+    index_[slot] = static_cast<std::uint64_t>(hash) << 32 | (static_cast<std::uint64_t>(index) + 1);
+    ++index_used_;
+    return index;
+}
+
+std::uint32_t Hive::add_value(NodeIndex key, const ValueNode& value)
+{
+    ValueNode stored = value;
+    stored.next = keys_[key].first_value;
+    auto index = static_cast<std::uint32_t>(values_.push_back(stored));
+    keys_[key].first_value = index;
+    return index;
+}
+
+std::uint32_t Hive::find_value(NodeIndex key, const TextView& name) const
+{
+    // The list runs newest first, so the first match is the one that counts.
+    for (auto index = keys_[key].first_value; index != no_node; index = values_[index].next) {
+        if (names_equal(values_[index].name_text(), name))
+            return index;
+    }
+    return no_node;
+}
+
+TextView Hive::store(const char16_t* units, std::size_t length)
+{
+    bool wide = false;
+    for (std::size_t index = 0; index < length; ++index) {
+        if (units[index] > 0xFF) {
+            wide = true;
+            break;
+        }
+    }
+    auto* bytes = arena_.allocate(length * (wide ? 2 : 1));
+    for (std::size_t index = 0; index < length; ++index) {
+        if (wide) {
+            bytes[2 * index] = static_cast<unsigned char>(units[index] & 0xFF);
+            bytes[2 * index + 1] = static_cast<unsigned char>(units[index] >> 8);
+        } else {
+            bytes[index] = static_cast<unsigned char>(units[index]);
+        }
+    }
+    return { bytes, static_cast<std::uint32_t>(length), wide };
+}
+
+} // namespace hivedump::registry::wine

@@ -1,0 +1,660 @@
+#include "registry/wine_prefix_registry.h"
+
+#include "registry/wine_reg_parser.h"
+
+#include <algorithm>
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace hivedump::registry {
+
+namespace {
+
+using wine::no_node;
+using wine::NodeIndex;
+
+constexpr Status invalid_parameter = 87;
+constexpr Status bad_pathname = 161;
+// The server gives up on a name after following this many links.
+constexpr int link_budget = 32;
+constexpr std::string_view default_user_key = "S-1-5-21-0-0-0-1000";
+
+wine::TextView view_of(std::u16string_view text)
+{
+    return { reinterpret_cast<const unsigned char*>(text.data()), static_cast<std::uint32_t>(text.size()), true };
+}
+
+bool is_string_type(std::uint32_t type) { return type == 1 || type == 2 || type == 7; }
+
+/// A file mapped read-only for the time of one parse.
+class MappedFile {
+public:
+    explicit MappedFile(const std::string& path)
+    {
+        int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor < 0)
+            return;
+        struct stat info { };
+        if (::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
+            size_ = static_cast<std::size_t>(info.st_size);
+            void* address = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, descriptor, 0);
+            if (address != MAP_FAILED) {
+                data_ = static_cast<const char*>(address);
+                ::madvise(address, size_, MADV_SEQUENTIAL);
+            }
+        }
+        ::close(descriptor);
+    }
+    ~MappedFile()
+    {
+        if (data_ != nullptr)
+            ::munmap(const_cast<char*>(data_), size_);
+    }
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    bool valid() const { return data_ != nullptr; }
+    std::span<const char> contents() const { return { data_, size_ }; }
+
+    /// Lets the pages before `offset` go: what was parsed lives in the hive now.
+    void release_before(std::size_t offset) const
+    {
+        auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
+        auto length = offset / page * page;
+        if (length != 0)
+            ::madvise(const_cast<char*>(data_), length, MADV_DONTNEED);
+    }
+
+private:
+    const char* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+/// The user key's name from a ";; All keys relative to" path such as
+/// REGISTRY\User\S-1-5-21-0-0-0-1000 or \User\S-1-5-21-0-0-0-1000.
+std::string user_key_name(std::string_view path)
+{
+    auto strip = [&](std::string_view start) {
+        if (path.size() >= start.size() && strncasecmp(path.data(), start.data(), start.size()) == 0) {
+            path.remove_prefix(start.size());
+            return true;
+        }
+        return false;
+    };
+    strip("\\");
+    strip("REGISTRY\\");
+    if (!strip("User\\") || path.empty())
+        return std::string(default_user_key);
+    return std::string(path);
+}
+
+std::string relative_to_line(std::span<const char> contents)
+{
+    std::string_view text(contents.data(), std::min<std::size_t>(contents.size(), 4096));
+    constexpr std::string_view marker = ";; All keys relative to ";
+    auto at = text.find(marker);
+    if (at == std::string_view::npos)
+        return {};
+    auto end = text.find_first_of("\r\n", at);
+    std::string path;
+    auto line = text.substr(at + marker.size(), end == std::string_view::npos ? std::string_view::npos : end - at - marker.size());
+    for (std::size_t index = 0; index < line.size(); ++index) {
+        if (line[index] == '\\' && index + 1 < line.size() && line[index + 1] == '\\')
+            ++index;
+        path.push_back(line[index]);
+    }
+    return path;
+}
+
+std::u16string ascii_units(std::string_view text) { return { text.begin(), text.end() }; }
+
+} // namespace
+
+WinePrefixRegistry::WinePrefixRegistry(std::string prefix, const CodePage& code_page)
+    : prefix_(std::move(prefix))
+    , code_page_(code_page)
+    , converter_(code_page.number())
+{
+    auto machine_name = ascii_units("Machine");
+    auto user_name = ascii_units("User");
+    auto default_name = ascii_units(".Default");
+    machine_ = hive_.add_child(hive_.root(), machine_name.data(), machine_name.size());
+    users_ = hive_.add_child(hive_.root(), user_name.data(), user_name.size());
+    auto default_user = hive_.add_child(users_, default_name.data(), default_name.size());
+    hive_.key(machine_).mount = machine;
+    // Listing the users needs the user's key, whose name user.reg gives.
+    hive_.key(users_).mount = user;
+    hive_.key(default_user).mount = Mount::default_user;
+}
+
+std::vector<std::string> WinePrefixRegistry::registry_files() const
+{
+    return { prefix_ + "/system.reg", prefix_ + "/user.reg", prefix_ + "/userdef.reg" };
+}
+
+void WinePrefixRegistry::ensure_loaded(NodeIndex node)
+{
+    auto mount = static_cast<Mount>(hive_.key(node).mount);
+    if (mount == none)
+        return;
+    hive_.key(node).mount = none;
+    load(mount);
+}
+
+void WinePrefixRegistry::load(Mount mount)
+{
+    if (loaded_[mount])
+        return;
+    loaded_[mount] = true;
+    auto files = registry_files();
+    const std::string& path = files[mount == machine ? 0 : mount == user ? 1 : 2];
+
+    MappedFile file(path);
+    std::string relative;
+    if (file.valid())
+        relative = relative_to_line(file.contents());
+
+    NodeIndex base = no_node;
+    if (mount == machine) {
+        base = machine_;
+    } else if (mount == user) {
+        auto name = ascii_units(user_key_name(relative));
+        base = hive_.add_child(users_, name.data(), name.size());
+        user_key_ = base;
+    } else {
+        auto name = ascii_units(".Default");
+        base = hive_.find_child(users_, view_of(name));
+    }
+
+    bool valid = false;
+    if (file.valid()) {
+        wine::LinkFollower follow = [this](NodeIndex link) { return follow_link_creating(link); };
+        std::function<void(std::size_t)> consumed = [&file](std::size_t offset) { file.release_before(offset); };
+        valid = wine::parse_registry_file(file.contents(), hive_, base, follow, consumed).valid;
+    }
+    if (mount == machine) {
+        // Wine's open turns these keys into the performance-text pseudo handles.
+        static const char16_t* const performance_paths[] = { u"Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009",
+            u"Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\CurrentLanguage" };
+        for (std::size_t index = 0; index < 2; ++index) {
+            int budget = link_budget;
+            NodeIndex node = no_node;
+            if (walk(machine_, performance_paths[index], budget, node) == status::success)
+                performance_keys_[index] = node;
+        }
+    }
+    if (!valid && !unreadable_) {
+        struct stat info { };
+        bool directory = ::stat(prefix_.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+        unreadable_ = directory ? path : prefix_;
+    }
+}
+
+NodeIndex WinePrefixRegistry::root_node(Handle root)
+{
+    switch (static_cast<std::uintptr_t>(root)) {
+    case static_cast<std::uintptr_t>(local_machine):
+        return machine_;
+    case static_cast<std::uintptr_t>(current_user):
+        load(user);
+        hive_.key(users_).mount = none;
+        return user_key_;
+    case static_cast<std::uintptr_t>(users):
+        return users_;
+    case static_cast<std::uintptr_t>(classes_root): {
+        int budget = link_budget;
+        NodeIndex classes = no_node;
+        if (walk(machine_, u"Software\\Classes", budget, classes) != status::success)
+            return no_node;
+        return classes;
+    }
+    default:
+        return no_node;
+    }
+}
+
+WinePrefixRegistry::OpenKey* WinePrefixRegistry::find_open_key(Handle handle, Status& status)
+{
+    status = status::success;
+    if (is_root(handle)) {
+        auto slot = static_cast<std::uintptr_t>(handle) - 0x80000000u;
+        auto& key = roots_[slot];
+        if (!root_resolved_[slot]) {
+            root_resolved_[slot] = true;
+            key.node = root_node(handle);
+            key.in_use = key.node != no_node;
+        }
+        if (!key.in_use) {
+            status = status::file_not_found;
+            return nullptr;
+        }
+        return &key;
+    }
+    auto slot = static_cast<std::uintptr_t>(handle);
+    if (slot == 0 || slot > open_keys_.size() || !open_keys_[slot - 1].in_use || open_keys_[slot - 1].performance_text) {
+        status = status::invalid_handle;
+        return nullptr;
+    }
+    return &open_keys_[slot - 1];
+}
+
+std::u16string WinePrefixRegistry::link_target(NodeIndex link) const
+{
+    static const std::u16string value_name = u"SymbolicLinkValue";
+    auto index = hive_.find_value(link, view_of(value_name));
+    if (index == no_node)
+        return {};
+    const auto& value = hive_.value(index);
+    std::u16string target;
+    if (value.form == wine::DataForm::bytes) {
+        for (std::uint32_t at = 0; at + 1 < value.data_length; at += 2)
+            target.push_back(static_cast<char16_t>(value.data[at] | (value.data[at + 1] << 8)));
+    } else {
+        wine::TextView text{ value.data, value.data_length, value.form == wine::DataForm::wide_text };
+        for (std::uint32_t at = 0; at < text.length; ++at)
+            target.push_back(text[at]);
+        // Text data holds its terminating zero, which then ends the last name.
+        target.push_back(u'\0');
+    }
+    return target;
+}
+
+namespace {
+
+/// The part of a link target below \Registry, or nullopt when the target
+/// does not name a key there.
+std::optional<std::u16string_view> below_registry_root(std::u16string_view target)
+{
+    static const std::u16string prefix = u"\\Registry";
+    if (target.size() < prefix.size() || wine::compare_names(view_of(target.substr(0, prefix.size())), view_of(prefix)) != 0)
+        return std::nullopt;
+    target.remove_prefix(prefix.size());
+    if (target.empty())
+        return target;
+    if (target.front() != u'\\')
+        return std::nullopt;
+    target.remove_prefix(1);
+    if (!target.empty() && target.front() == u'\\')
+        return std::nullopt;
+    return target;
+}
+
+} // namespace
+
+Status WinePrefixRegistry::follow_link(NodeIndex link, int& budget, NodeIndex& target)
+{
+    if (--budget < 0)
+        return invalid_parameter;
+    auto path = link_target(link);
+    auto rest = below_registry_root(path);
+    if (!rest)
+        return status::file_not_found;
+    return walk(hive_.root(), *rest, budget, target);
+}
+
+Status WinePrefixRegistry::walk(NodeIndex node, std::u16string_view path, int& budget, NodeIndex& found)
+{
+    std::size_t at = 0;
+    while (at < path.size()) {
+        while (at < path.size() && path[at] == u'\\')
+            ++at;
+        auto start = at;
+        while (at < path.size() && path[at] != u'\\')
+            ++at;
+        if (at == start)
+            break;
+        ensure_loaded(node);
+        auto child = hive_.find_child(node, view_of(path.substr(start, at - start)));
+        if (child == no_node)
+            return status::file_not_found;
+        if (hive_.key(child).link) {
+            auto status = follow_link(child, budget, child);
+            if (status != status::success)
+                return status;
+        }
+        node = child;
+    }
+    found = node;
+    return status::success;
+}
+
+NodeIndex WinePrefixRegistry::follow_link_creating(NodeIndex link)
+{
+    int budget = link_budget;
+    NodeIndex current = link;
+    // Each round follows one link; a target that passes through another link
+    // starts the next round there.
+    for (;;) {
+        if (--budget < 0)
+            return no_node;
+        auto path = link_target(current);
+        auto rest = below_registry_root(path);
+        if (!rest)
+            return no_node;
+        NodeIndex node = hive_.root();
+        std::size_t at = 0;
+        while (at < rest->size()) {
+            while (at < rest->size() && (*rest)[at] == u'\\')
+                ++at;
+            auto start = at;
+            while (at < rest->size() && (*rest)[at] != u'\\')
+                ++at;
+            if (at == start)
+                break;
+            ensure_loaded(node);
+            node = hive_.add_child(node, rest->data() + start, at - start);
+            if (hive_.key(node).link && at < rest->size()) {
+                // The rest of the path continues below that link's target.
+                auto next = follow_link_creating(node);
+                if (next == no_node)
+                    return no_node;
+                node = next;
+            }
+        }
+        if (!hive_.key(node).link)
+            return node;
+        current = node;
+    }
+}
+
+Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Handle& key)
+{
+    Status status;
+    auto* parent_key = find_open_key(parent, status);
+    if (parent_key == nullptr)
+        return status;
+    auto units = converter_.to_utf16(path);
+    if (!units.empty() && units.front() == u'\\')
+        return bad_pathname;
+    int budget = link_budget;
+    NodeIndex node = no_node;
+    status = walk(parent_key->node, units, budget, node);
+    if (status != status::success)
+        return status;
+
+    std::size_t slot;
+    if (!free_slots_.empty()) {
+        slot = free_slots_.back();
+        free_slots_.pop_back();
+    } else {
+        slot = open_keys_.size();
+        open_keys_.emplace_back();
+    }
+    auto& opened = open_keys_[slot];
+    opened = OpenKey{};
+    opened.node = node;
+    opened.in_use = true;
+    opened.performance_text = node == performance_keys_[0] || node == performance_keys_[1];
+    key = static_cast<Handle>(slot + 1);
+    return status::success;
+}
+
+void WinePrefixRegistry::close_key(Handle key)
+{
+    if (is_root(key))
+        return;
+    auto slot = static_cast<std::uintptr_t>(key);
+    if (slot == 0 || slot > open_keys_.size() || !open_keys_[slot - 1].in_use)
+        return;
+    open_keys_[slot - 1] = OpenKey{};
+    free_slots_.push_back(slot - 1);
+}
+
+void WinePrefixRegistry::list_children(OpenKey& key)
+{
+    if (key.children_listed)
+        return;
+    key.children_listed = true;
+    ensure_loaded(key.node);
+    for (auto child = hive_.key(key.node).first_child; child != no_node; child = hive_.key(child).next_sibling)
+        key.children.push_back(child);
+    std::sort(key.children.begin(), key.children.end(), [this](NodeIndex left, NodeIndex right) {
+        return wine::compare_names(hive_.key(left).name_text(), hive_.key(right).name_text()) < 0;
+    });
+}
+
+void WinePrefixRegistry::list_values(OpenKey& key)
+{
+    if (key.values_listed)
+        return;
+    key.values_listed = true;
+    ensure_loaded(key.node);
+    std::vector<std::uint32_t> all;
+    for (auto index = hive_.key(key.node).first_value; index != no_node; index = hive_.value(index).next)
+        all.push_back(index);
+    std::sort(all.begin(), all.end(), [this](std::uint32_t left, std::uint32_t right) {
+        int order = wine::compare_names(hive_.value(left).name_text(), hive_.value(right).name_text());
+        return order != 0 ? order < 0 : left < right;
+    });
+    // A name loaded again replaces the data and keeps the first spelling.
+    for (std::size_t at = 0; at < all.size();) {
+        auto end = at + 1;
+        while (end < all.size() && wine::names_equal(hive_.value(all[at]).name_text(), hive_.value(all[end]).name_text()))
+            ++end;
+        key.values.push_back({ all[at], all[end - 1] });
+        at = end;
+    }
+}
+
+Status WinePrefixRegistry::enum_key(Handle handle, std::uint32_t index, std::span<char> name)
+{
+    Status status;
+    auto* key = find_open_key(handle, status);
+    if (key == nullptr)
+        return status;
+    list_children(*key);
+    if (index >= key->children.size())
+        return status::no_more_items;
+    auto text = hive_.key(key->children[index]).name_text();
+    auto size = converter_.converted_size(text);
+    if (size >= name.size())
+        return status::more_data;
+    auto written = converter_.convert(text, name.data(), size);
+    name[written] = '\0';
+    return status::success;
+}
+
+Status WinePrefixRegistry::query_info_key(Handle handle, KeyInfo& info)
+{
+    Status status;
+    auto* key = find_open_key(handle, status);
+    if (key == nullptr)
+        return status;
+    list_values(*key);
+    info = KeyInfo{};
+    info.value_count = static_cast<std::uint32_t>(key->values.size());
+    for (const auto& slot : key->values) {
+        // The server's figures: names in UTF-16 units, data in stored bytes.
+        info.max_value_name_length = std::max(info.max_value_name_length, hive_.value(slot.name).name_length);
+        info.max_value_data_size = std::max(info.max_value_data_size, hive_.value(slot.data).stored_size());
+    }
+    return status::success;
+}
+
+Status WinePrefixRegistry::enum_value(Handle handle, std::uint32_t index, ValueRead& read)
+{
+    Status status;
+    auto* key = find_open_key(handle, status);
+    if (key == nullptr)
+        return status;
+    list_values(*key);
+    if (index >= key->values.size())
+        return status::no_more_items;
+    const auto& named = hive_.value(key->values[index].name);
+    const auto& value = hive_.value(key->values[index].data);
+    auto capacity = std::min<std::size_t>(read.data_size, read.data.size());
+    auto* out = reinterpret_cast<char*>(read.data.data());
+
+    status = status::success;
+    std::uint32_t size;
+    if (is_string_type(value.type)) {
+        bool text = value.form != wine::DataForm::bytes;
+        wine::TextView units = text ? wine::TextView{ value.data, value.data_length, value.form == wine::DataForm::wide_text }
+                                    : wine::TextView{ value.data, value.data_length / 2, true };
+        auto converted = converter_.converted_size(units) + (text ? 1 : 0);
+        size = static_cast<std::uint32_t>(converted);
+        if (size != 0) {
+            if (size > capacity) {
+                status = status::more_data;
+            } else {
+                converter_.convert(units, out, size);
+                if (text)
+                    out[size - 1] = '\0';
+                // Text without its zero gets one when there is room, as the platform adds it.
+                if (size < capacity && out[size - 1] != '\0')
+                    out[size] = '\0';
+            }
+        }
+    } else {
+        size = value.data_length;
+        if (size > capacity)
+            status = status::more_data;
+        else if (size != 0)
+            std::memcpy(out, value.data, size);
+    }
+
+    if (status == status::success) {
+        auto name_text = named.name_text();
+        auto name_size = converter_.converted_size(name_text);
+        auto name_capacity = std::min<std::size_t>(read.name_length, read.name.size());
+        if (name_size >= name_capacity) {
+            status = status::more_data;
+            if (name_capacity != 0) {
+                converter_.convert(name_text, read.name.data(), name_capacity - 1);
+                read.name[name_capacity - 1] = '\0';
+            }
+        } else {
+            auto written = converter_.convert(name_text, read.name.data(), name_size);
+            read.name[written] = '\0';
+            read.name_length = static_cast<std::uint32_t>(written);
+        }
+    }
+    read.type = value.type;
+    read.data_size = size;
+    return status;
+}
+
+std::string WinePrefixRegistry::key_identity(Handle handle)
+{
+    Status status;
+    auto* key = find_open_key(handle, status);
+    if (key == nullptr)
+        return {};
+    // Handles reach a key's node through its links, so the node tells keys apart.
+    return "node " + std::to_string(key->node);
+}
+
+std::string find_wine_prefix()
+{
+    if (const char* prefix = std::getenv("WINEPREFIX"); prefix != nullptr && *prefix != '\0')
+        return prefix;
+    const char* home = std::getenv("HOME");
+    return std::string(home != nullptr ? home : "") + "/.wine";
+}
+
+std::uint32_t code_page_for_locale(std::string_view locale)
+{
+    auto cut = locale.find_first_of(".@");
+    auto name = locale.substr(0, cut);
+    auto underscore = name.find('_');
+    auto language = name.substr(0, underscore);
+    auto country = underscore == std::string_view::npos ? std::string_view{} : name.substr(underscore + 1);
+    auto modifier = locale.find('@') == std::string_view::npos ? std::string_view{} : locale.substr(locale.find('@') + 1);
+
+    struct Entry {
+        std::string_view language;
+        std::uint32_t code_page;
+    };
+    static constexpr Entry by_language[] = {
+        { "ja", 932 },
+        { "ko", 949 },
+        { "th", 874 },
+        { "vi", 1258 },
+        { "cs", 1250 },
+        { "hu", 1250 },
+        { "pl", 1250 },
+        { "ro", 1250 },
+        { "sk", 1250 },
+        { "sl", 1250 },
+        { "hr", 1250 },
+        { "sq", 1250 },
+        { "bs", 1250 },
+        { "ru", 1251 },
+        { "uk", 1251 },
+        { "be", 1251 },
+        { "bg", 1251 },
+        { "mk", 1251 },
+        { "kk", 1251 },
+        { "ky", 1251 },
+        { "tt", 1251 },
+        { "mn", 1251 },
+        { "ba", 1251 },
+        { "el", 1253 },
+        { "tr", 1254 },
+        { "az", 1254 },
+        { "uz", 1254 },
+        { "he", 1255 },
+        { "yi", 1255 },
+        { "ar", 1256 },
+        { "fa", 1256 },
+        { "ur", 1256 },
+        { "ps", 1256 },
+        { "et", 1257 },
+        { "lv", 1257 },
+        { "lt", 1257 },
+    };
+    if (language == "zh")
+        return (country == "TW" || country == "HK" || country == "MO") ? 950 : 936;
+    if (language == "sr")
+        return modifier == "latin" ? 1250 : 1251;
+    for (const auto& entry : by_language) {
+        if (entry.language == language)
+            return entry.code_page;
+    }
+    return 1252;
+}
+
+CodePage code_page_from_locale()
+{
+    // Wine takes the locale the C library settles on: one that is not
+    // installed leaves "C", and so 1252.
+    std::setlocale(LC_ALL, "");
+    const char* name = std::setlocale(LC_CTYPE, nullptr);
+    return CodePage::from_number(code_page_for_locale(name != nullptr ? name : "C"));
+}
+
+std::string locale_to_code_page(std::string_view text, const CodePage& code_page)
+{
+    const char* charset = nl_langinfo(CODESET);
+    iconv_t converter = iconv_open("UTF-16LE", charset != nullptr ? charset : "UTF-8");
+    if (converter == reinterpret_cast<iconv_t>(-1))
+        return std::string(text);
+    std::string wide(text.size() * 4 + 4, '\0');
+    auto* in = const_cast<char*>(text.data());
+    std::size_t in_left = text.size();
+    auto* out = wide.data();
+    std::size_t out_left = wide.size();
+    while (in_left != 0) {
+        if (iconv(converter, &in, &in_left, &out, &out_left) != static_cast<std::size_t>(-1))
+            break;
+        // A byte that is no character of the locale is passed over.
+        ++in;
+        --in_left;
+    }
+    iconv_close(converter);
+    std::size_t units = (wide.size() - out_left) / 2;
+    wine::AnsiConverter ansi(code_page.number());
+    wine::TextView view{ reinterpret_cast<const unsigned char*>(wide.data()), static_cast<std::uint32_t>(units), true };
+    std::string result;
+    ansi.append(view, result);
+    return result;
+}
+
+} // namespace hivedump::registry

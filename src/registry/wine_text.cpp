@@ -1,0 +1,232 @@
+#include "registry/wine_text.h"
+
+#include "registry/codepage_data.h"
+#include "registry/wine_code_page_data.h"
+
+#include <algorithm>
+#include <array>
+#include <vector>
+
+namespace hivedump::registry::wine {
+
+namespace {
+
+struct CaseRun {
+    char16_t first;
+    std::uint16_t count;
+    std::int32_t delta;
+    std::uint16_t stride;
+};
+
+// Upper-case letters whose lower case maps back to them, from the Unicode
+// character data, as runs of equal distance.
+// clang-format off
+constexpr CaseRun case_runs[] = {
+#include "registry/wine_case_data.inc"
+};
+// clang-format on
+
+const std::array<char16_t, 0x10000>& fold_table()
+{
+    static const auto table = [] {
+        std::array<char16_t, 0x10000> result{};
+        for (std::size_t unit = 0; unit < result.size(); ++unit)
+            result[unit] = static_cast<char16_t>(unit);
+        for (const auto& run : case_runs) {
+            for (std::uint32_t index = 0; index < run.count; ++index) {
+                auto unit = run.first + index * run.stride;
+                result[unit] = static_cast<char16_t>(static_cast<std::int32_t>(unit) + run.delta);
+            }
+        }
+        return result;
+    }();
+    return table;
+}
+
+constexpr char16_t lead_alone = 0xFFFF;
+
+const codepage_data::Table* find_table(std::uint32_t code_page)
+{
+    for (std::size_t index = 0; index < codepage_data::table_count; ++index) {
+        if (codepage_data::tables[index].number == code_page)
+            return &codepage_data::tables[index];
+    }
+    return nullptr;
+}
+
+bool is_lead(std::uint32_t code_page, unsigned char byte)
+{
+    switch (code_page) {
+    case 932:
+        return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    case 936:
+    case 949:
+    case 950:
+        return byte >= 0x81 && byte <= 0xFE;
+    default:
+        return false;
+    }
+}
+
+} // namespace
+
+char16_t fold_case(char16_t unit) { return fold_table()[unit]; }
+
+int compare_names(const TextView& left, const TextView& right)
+{
+    const auto& table = fold_table();
+    auto common = std::min(left.length, right.length);
+    for (std::uint32_t index = 0; index < common; ++index) {
+        int difference = static_cast<int>(table[left[index]]) - static_cast<int>(table[right[index]]);
+        if (difference != 0)
+            return difference;
+    }
+    return static_cast<int>(left.length) - static_cast<int>(right.length);
+}
+
+bool names_equal(const TextView& left, const TextView& right) { return left.length == right.length && compare_names(left, right) == 0; }
+
+std::uint32_t name_hash(const TextView& name)
+{
+    const auto& table = fold_table();
+    std::uint32_t hash = 2166136261u;
+    for (std::uint32_t index = 0; index < name.length; ++index)
+        hash = (hash ^ table[name[index]]) * 16777619u;
+    return hash;
+}
+
+struct AnsiConverter::Tables {
+    std::vector<std::uint16_t> unit_bytes = std::vector<std::uint16_t>(0x10000, '?');
+    // 256 single bytes, then 128 rows of trail bytes for the lead bytes 0x80 up;
+    // filled when a path first needs converting back.
+    std::vector<char16_t> byte_units;
+};
+
+AnsiConverter::AnsiConverter(std::uint32_t code_page)
+    : tables_(std::make_unique<Tables>())
+{
+    const auto* table = find_table(code_page);
+    if (table == nullptr) {
+        code_page = 1252;
+        table = find_table(code_page);
+    }
+    code_page_ = code_page;
+    double_byte_ = is_lead(code_page, 0x81);
+    if (table != nullptr) {
+        for (std::size_t at = 0; at + 4 <= table->size; at += 4) {
+            auto unit = static_cast<std::uint16_t>(table->pairs[at] | (table->pairs[at + 1] << 8));
+            tables_->unit_bytes[unit] = static_cast<std::uint16_t>(table->pairs[at + 2] | (table->pairs[at + 3] << 8));
+        }
+    } else {
+        for (std::uint16_t unit = 0; unit < 0x80; ++unit)
+            tables_->unit_bytes[unit] = unit;
+    }
+}
+
+AnsiConverter::~AnsiConverter() = default;
+
+std::uint16_t AnsiConverter::encode_unit(char16_t unit) const { return tables_->unit_bytes[unit]; }
+
+std::size_t AnsiConverter::converted_size(const TextView& text) const
+{
+    if (!double_byte_)
+        return text.length;
+    const auto& table = tables_->unit_bytes;
+    std::size_t size = text.length;
+    for (std::uint32_t index = 0; index < text.length; ++index)
+        size += table[text[index]] > 0xFF ? 1 : 0;
+    return size;
+}
+
+std::size_t AnsiConverter::convert(const TextView& text, char* out, std::size_t capacity) const
+{
+    const auto& table = tables_->unit_bytes;
+    std::size_t written = 0;
+    for (std::uint32_t index = 0; index < text.length; ++index) {
+        auto bytes = table[text[index]];
+        if (bytes <= 0xFF) {
+            if (written == capacity)
+                break;
+            out[written++] = static_cast<char>(bytes);
+        } else {
+            // A double-byte character that does not fit is left out whole.
+            if (capacity - written < 2)
+                break;
+            out[written++] = static_cast<char>(bytes >> 8);
+            out[written++] = static_cast<char>(bytes & 0xFF);
+        }
+    }
+    return written;
+}
+
+void AnsiConverter::append(const TextView& text, std::string& out) const
+{
+    auto start = out.size();
+    out.resize(start + converted_size(text));
+    auto written = convert(text, out.data() + start, out.size() - start);
+    out.resize(start + written);
+}
+
+std::u16string AnsiConverter::to_utf16(std::string_view text) const
+{
+    auto& units = tables_->byte_units;
+    if (units.empty()) {
+        const auto* conversions = find_byte_conversions(code_page_);
+        char16_t default_unit = conversions != nullptr ? conversions->default_unit : u'?';
+        constexpr std::size_t none = 0x10000;
+        std::vector<std::size_t> lowest(0x10000, none);
+        for (std::size_t unit = 0x10000; unit-- > 0;) {
+            auto bytes = tables_->unit_bytes[unit];
+            // A unit that the table sends to '?' for want of a character does not come back from it.
+            if (bytes != '?' || unit == '?')
+                lowest[bytes] = unit;
+        }
+        auto decode = [&](std::uint32_t bytes) -> char16_t {
+            char16_t unit;
+            if (bytes < 0x100 && is_lead(code_page_, static_cast<unsigned char>(bytes)))
+                unit = default_unit;
+            else if (bytes > 0xFF && (bytes & 0xFF) == 0)
+                unit = lead_alone;
+            else if (lowest[bytes] != none)
+                unit = static_cast<char16_t>(lowest[bytes]);
+            else
+                unit = bytes > 0xFF ? default_unit : u'?';
+            if (conversions != nullptr) {
+                auto list = conversions->exceptions;
+                auto found = std::lower_bound(list.begin(), list.end(), bytes << 16);
+                if (found != list.end() && (*found >> 16) == bytes)
+                    unit = static_cast<char16_t>(*found & 0xFFFF);
+            }
+            return unit;
+        };
+        units.resize(double_byte_ ? 0x100 + 0x80 * 0x100 : 0x100);
+        for (std::uint32_t byte = 0; byte < 0x100; ++byte)
+            units[byte] = byte < 0x80 ? static_cast<char16_t>(byte) : decode(byte);
+        if (double_byte_) {
+            for (std::uint32_t lead = 0x80; lead < 0x100; ++lead) {
+                if (!is_lead(code_page_, static_cast<unsigned char>(lead)))
+                    continue;
+                for (std::uint32_t trail = 0; trail < 0x100; ++trail)
+                    units[0x100 + (lead - 0x80) * 0x100 + trail] = decode((lead << 8) | trail);
+            }
+        }
+    }
+    std::u16string result;
+    result.reserve(text.size());
+    for (std::size_t index = 0; index < text.size(); ++index) {
+        auto byte = static_cast<unsigned char>(text[index]);
+        if (double_byte_ && is_lead(code_page_, byte) && index + 1 < text.size()) {
+            auto trail = static_cast<unsigned char>(text[index + 1]);
+            char16_t unit = units[0x100 + (byte - 0x80) * 0x100 + trail];
+            if (unit != lead_alone) {
+                result.push_back(unit);
+                ++index;
+                continue;
+            }
+        }
+        result.push_back(units[byte]);
+    }
+    return result;
+}
+
+} // namespace hivedump::registry::wine

@@ -1,0 +1,68 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace hivedump::registry::wine {
+
+/// A run of UTF-16 code units as the hive stores it: one byte per unit when
+/// every unit is below 0x100, else two bytes per unit, little-endian.
+struct TextView {
+    const unsigned char* bytes = nullptr;
+    std::uint32_t length = 0; ///< code units
+    bool wide = false;
+
+    char16_t operator[](std::size_t index) const
+    {
+        if (!wide)
+            return bytes[index];
+        return static_cast<char16_t>(bytes[2 * index] | (bytes[2 * index + 1] << 8));
+    }
+};
+
+/// The server's case folding: to lower case, one code unit at a time, only
+/// where the mapping goes both ways (so the Kelvin sign stays itself).
+char16_t fold_case(char16_t unit);
+
+/// Orders names as the server keeps them: folded unit by unit, a name before
+/// a longer one that it begins.
+int compare_names(const TextView& left, const TextView& right);
+bool names_equal(const TextView& left, const TextView& right);
+std::uint32_t name_hash(const TextView& name);
+
+/// Wine's conversions between UTF-16 and one ANSI code page, including its
+/// best-fit replacements; a unit it cannot map becomes '?'.
+class AnsiConverter {
+public:
+    explicit AnsiConverter(std::uint32_t code_page);
+    ~AnsiConverter();
+    AnsiConverter(const AnsiConverter&) = delete;
+    AnsiConverter& operator=(const AnsiConverter&) = delete;
+
+    std::uint32_t code_page() const { return code_page_; }
+    bool is_double_byte() const { return double_byte_; }
+
+    /// Bytes that `text` takes in the code page.
+    std::size_t converted_size(const TextView& text) const;
+    /// Converts the first units of `text` that fit into `out`; returns the bytes written.
+    std::size_t convert(const TextView& text, char* out, std::size_t capacity) const;
+    void append(const TextView& text, std::string& out) const;
+
+    /// Converts ANSI text back to UTF-16, as a path handed to an A function is.
+    std::u16string to_utf16(std::string_view text) const;
+
+    /// The bytes of one unit: one byte, or a lead byte in the high half and a
+    /// trail byte in the low half.
+    std::uint16_t encode_unit(char16_t unit) const;
+
+private:
+    struct Tables;
+    std::uint32_t code_page_ = 1252;
+    bool double_byte_ = false;
+    std::unique_ptr<Tables> tables_;
+};
+
+} // namespace hivedump::registry::wine
