@@ -386,6 +386,8 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
     } else {
         slot = open_keys_.size();
         open_keys_.emplace_back();
+        // close_key runs from destructors and must not allocate.
+        free_slots_.reserve(open_keys_.size());
     }
     auto& opened = open_keys_[slot];
     opened = OpenKey{};

@@ -147,9 +147,12 @@ int dump_values(const ExportContext& context, registry::Handle key)
             status = registry.enum_value(key, index, read);
             if (status != registry::status::more_data || attempt == max_reads_per_value)
                 break;
+            // Entries of this key are written already, so only the value that
+            // does not fit is given up.
             if (!buffers.grow(registry, read)) {
                 context.say("no enough memory\n");
-                return 1;
+                status = registry::status::not_enough_memory;
+                break;
             }
         }
         if (status != registry::status::success)

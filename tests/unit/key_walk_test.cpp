@@ -163,6 +163,21 @@ TEST(KeyWalk, ValueLargerThanReportedIsReadAgainIntoBiggerBuffers)
     EXPECT_EQ(walk.registry.calls(Call::enum_value), 3);
 }
 
+TEST(KeyWalk, GrowthFailureCostsOnlyThatValue)
+{
+    Walk walk;
+    auto& key = walk.registry.key(registry::users, "K");
+    walk.registry.set_dword(key, "before", 1);
+    walk.registry.set_value(key, "big", 3, std::vector<std::byte>(10000, std::byte{ 0xab }));
+    walk.registry.set_dword(key, "after", 2);
+    walk.registry.key(registry::users, "K\\sub");
+    key.reported_max_data = 10;
+    walk.registry.fail(Call::allocate, 3); // the two first buffers, then the grown one
+    EXPECT_EQ(walk.run("HKEY_USERS", "K"),
+        crlf("[HKEY_USERS\\K]\n\"before\"=dword:00000001\n\"after\"=dword:00000002\n\n[HKEY_USERS\\K\\sub]\n\n"));
+    EXPECT_EQ(walk.console.text(), "no enough memory\n");
+}
+
 TEST(KeyWalk, LongValueNameIsReadAgainWithRoomForIt)
 {
     Walk walk;

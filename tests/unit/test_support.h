@@ -13,18 +13,28 @@
 
 namespace hivedump::testing {
 
-/// Collects what is written; can be told to fail its n-th write or its close.
+/// Writes and closes counted over every sink of one MemoryFiles.
+struct SinkTally {
+    int writes = 0;
+    int closes = 0;
+};
+
+/// Collects what is written; can be told to fail its n-th write (or every
+/// write from the n-th on) or its close.
 class MemorySink final : public ByteSink {
 public:
-    explicit MemorySink(std::string* target = nullptr)
+    explicit MemorySink(std::string* target = nullptr, SinkTally* tally = nullptr)
         : target_(target != nullptr ? target : &own_)
+        , tally_(tally)
     {
     }
 
     bool write(std::span<const char> bytes) override
     {
         ++writes;
-        if (fail_write_from && writes >= *fail_write_from)
+        if (tally_ != nullptr)
+            ++tally_->writes;
+        if ((fail_write_from && writes >= *fail_write_from) || (fail_write_at && writes == *fail_write_at))
             return false;
         target_->append(bytes.data(), bytes.size());
         write_sizes.push_back(bytes.size());
@@ -33,11 +43,14 @@ public:
     bool close() override
     {
         ++closes;
+        if (tally_ != nullptr)
+            ++tally_->closes;
         return !fail_close;
     }
     const std::string& text() const { return *target_; }
 
     std::optional<int> fail_write_from;
+    std::optional<int> fail_write_at;
     bool fail_close = false;
     int writes = 0;
     int closes = 0;
@@ -46,6 +59,7 @@ public:
 private:
     std::string own_;
     std::string* target_;
+    SinkTally* tally_;
 };
 
 /// Files kept in memory by path.
@@ -56,8 +70,10 @@ public:
         if (refuse)
             return nullptr;
         files[path].clear();
-        auto sink = std::make_unique<MemorySink>(&files[path]);
+        ++created;
+        auto sink = std::make_unique<MemorySink>(&files[path], &tally);
         sink->fail_write_from = fail_write_from;
+        sink->fail_write_at = fail_write_at;
         sink->fail_close = fail_close;
         return sink;
     }
@@ -65,7 +81,10 @@ public:
     std::map<std::string, std::string> files;
     bool refuse = false;
     std::optional<int> fail_write_from;
+    std::optional<int> fail_write_at;
     bool fail_close = false;
+    int created = 0;
+    SinkTally tally;
 };
 
 inline std::vector<std::byte> bytes_of(std::initializer_list<int> values)

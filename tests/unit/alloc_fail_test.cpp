@@ -1,0 +1,257 @@
+// Every allocation of a whole run made to fail in turn, through the global
+// operator new: the run must end with a complete file, with the value
+// buffers' own behaviour, or with "no enough memory" and status -1; never a
+// crash, and (under the sanitizer build) never a leak.
+
+#include "cli/export_run.h"
+#include "export_reader.h"
+#include "fault_fixture.h"
+#include "registry/memory_registry.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#if __has_include("registry/wine_prefix_registry.h")
+#include "registry/wine_prefix_registry.h"
+#endif
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <new>
+#include <string>
+#include <vector>
+
+namespace {
+
+// Armed only while a run is under test, so the test framework's own
+// allocations never fail.
+std::atomic<long> allocations{ 0 };
+std::atomic<long> failing_allocation{ 0 };
+std::atomic<bool> failing_from_then_on{ false };
+
+bool allocation_fails()
+{
+    long nth = failing_allocation.load();
+    if (nth == 0)
+        return false;
+    long count = ++allocations;
+    return count == nth || (failing_from_then_on && count > nth);
+}
+
+void* allocate(std::size_t size)
+{
+    // malloc, so that the sanitizer still tracks every block for leaks.
+    return allocation_fails() ? nullptr : std::malloc(size == 0 ? 1 : size);
+}
+
+// Out of line, or the compiler sees free() meet a block from operator new
+// and warns of a mismatch that the replacement makes intended.
+[[gnu::noinline]] void release(void* block) { std::free(block); }
+
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (void* block = allocate(size))
+        return block;
+    throw std::bad_alloc();
+}
+void* operator new[](std::size_t size)
+{
+    if (void* block = allocate(size))
+        return block;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
+void operator delete(void* block) noexcept { release(block); }
+void operator delete[](void* block) noexcept { release(block); }
+void operator delete(void* block, std::size_t) noexcept { release(block); }
+void operator delete[](void* block, std::size_t) noexcept { release(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { release(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { release(block); }
+
+namespace hivedump {
+namespace {
+
+using registry::MemoryRegistry;
+
+const std::string no_memory = "no enough memory\n";
+
+/// Writes into memory reserved beforehand, so that a sink never allocates:
+/// a real file or console does not need the heap to take bytes either.
+class ReservedSink final : public ByteSink {
+public:
+    explicit ReservedSink(std::string& target)
+        : target_(target)
+    {
+    }
+    bool write(std::span<const char> bytes) override
+    {
+        if (target_.size() + bytes.size() > target_.capacity())
+            return false;
+        target_.append(bytes.data(), bytes.size());
+        return true;
+    }
+
+private:
+    std::string& target_;
+};
+
+class ReservedFiles final : public OutputFiles {
+public:
+    explicit ReservedFiles(std::string& target)
+        : target_(target)
+    {
+    }
+    std::unique_ptr<ByteSink> create(const std::string&) override
+    {
+        target_.clear();
+        return std::make_unique<ReservedSink>(target_);
+    }
+
+private:
+    std::string& target_;
+};
+
+struct RunOutcome {
+    int status = 0;
+    std::string console;
+    std::string file;
+    std::size_t open_handles = 0;
+    long allocations = 0;
+};
+
+/// What one loop runs: a registry made afresh for every run, and the key.
+struct Input {
+    std::function<std::unique_ptr<registry::Registry>()> make_registry;
+    std::string key;
+};
+
+RunOutcome run_with_failing_allocation(const Input& input, long nth, bool from_then_on)
+{
+    auto registry = input.make_registry();
+    RunOutcome outcome;
+    outcome.console.reserve(1 << 12);
+    outcome.file.reserve(1 << 16);
+    ReservedSink console(outcome.console);
+    ReservedFiles files(outcome.file);
+    RunEnvironment environment{ *registry, console, files };
+    std::vector<std::string> arguments{ input.key, "out.reg" };
+
+    allocations = 0;
+    failing_from_then_on = from_then_on;
+    failing_allocation = nth;
+    outcome.status = run_hivedump(arguments, environment);
+    failing_allocation = 0;
+
+    outcome.allocations = allocations;
+    if (auto* memory = dynamic_cast<MemoryRegistry*>(registry.get()))
+        outcome.open_handles = memory->open_handle_count();
+    return outcome;
+}
+
+std::size_t count_of(const std::string& text, const std::string& part)
+{
+    std::size_t count = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+void every_allocation_of_a_run(const Input& input)
+{
+    const RunOutcome clean = run_with_failing_allocation(input, -1, false);
+    ASSERT_EQ(clean.status, 0);
+    ASSERT_EQ(clean.console, "");
+    const auto clean_read = testing::read_export(clean.file, CodePage(1252));
+    ASSERT_TRUE(clean_read.ok()) << clean_read.error;
+
+    int complete = 0, abandoned = 0, failed = 0;
+    for (bool from_then_on : { false, true }) {
+        for (long nth = 1;; ++nth) {
+            RunOutcome outcome = run_with_failing_allocation(input, nth, from_then_on);
+            if (outcome.allocations < nth)
+                break;
+            SCOPED_TRACE("allocation " + std::to_string(nth) + (from_then_on ? " and on" : " alone"));
+            EXPECT_EQ(outcome.open_handles, 0u);
+            if (outcome.status == -1) {
+                // The value buffers' messages may come first, for keys
+                // abandoned before the allocation that ended the run.
+                EXPECT_TRUE(outcome.console.ends_with(no_memory)) << outcome.console;
+                EXPECT_EQ(outcome.console.size(), count_of(outcome.console, no_memory) * no_memory.size()) << outcome.console;
+                ++failed;
+                continue;
+            }
+            ASSERT_EQ(outcome.status, 0) << outcome.console;
+            auto read = testing::read_export(outcome.file, CodePage(1252));
+            ASSERT_TRUE(read.ok()) << read.error << "\n" << outcome.file;
+            if (outcome.console.empty()) {
+                // Only an allocation the run can do without failed.
+                EXPECT_EQ(outcome.file, clean.file);
+                ++complete;
+                continue;
+            }
+            // The value buffers could not be had: each message stands for
+            // one key that ends after its header line, without its subkeys,
+            // or for one value whose grown buffers could not be had.
+            std::size_t messages = count_of(outcome.console, no_memory);
+            EXPECT_EQ(outcome.console.size(), messages * no_memory.size()) << outcome.console;
+            std::size_t unclosed = 0;
+            for (const auto& key : read.keys) {
+                const auto* clean_key = clean_read.find(key.path);
+                ASSERT_NE(clean_key, nullptr) << key.path;
+                if (key.closed) {
+                    std::size_t at = 0;
+                    for (const auto& value : key.values) {
+                        while (at < clean_key->values.size() && !(clean_key->values[at] == value))
+                            ++at;
+                        EXPECT_LT(at, clean_key->values.size()) << key.path << ": a value changed";
+                        ++at;
+                    }
+                    unclosed += clean_key->values.size() - key.values.size();
+                } else {
+                    ++unclosed;
+                    for (const auto& other : read.keys)
+                        EXPECT_FALSE(other.path.starts_with(key.path + "\\")) << other.path << " below abandoned " << key.path;
+                }
+            }
+            EXPECT_EQ(unclosed, messages);
+            ++abandoned;
+        }
+    }
+    EXPECT_GT(complete + abandoned, 0);
+    EXPECT_GT(failed, 0);
+    std::printf("allocation failure points: %d complete, %d with keys abandoned, %d runs failed\n", complete, abandoned, failed);
+}
+
+TEST(AllocationFailure, EveryAllocationOfARunOverTheMemoryRegistry)
+{
+    every_allocation_of_a_run({ [] {
+                                   auto registry = std::make_unique<MemoryRegistry>();
+                                   testing::fill_fault_fixture(*registry);
+                                   return registry;
+                               },
+        testing::fault_fixture_key });
+}
+
+#if __has_include("registry/wine_prefix_registry.h")
+// The prefix's file is read during the run, so the reader's allocations fail
+// in turn as well.
+TEST(AllocationFailure, EveryAllocationOfARunOverAWinePrefix)
+{
+    namespace fs = std::filesystem;
+    fs::path prefix = fs::temp_directory_path() / ("hivedump-alloc-" + std::to_string(::getpid()));
+    fs::create_directories(prefix);
+    fs::copy_file(HIVEDUMP_EXAMPLE_PREFIX "/user.reg", prefix / "user.reg", fs::copy_options::overwrite_existing);
+    every_allocation_of_a_run(
+        { [&] { return std::make_unique<registry::WinePrefixRegistry>(prefix.string(), CodePage(1252)); }, "HKEY_CURRENT_USER\\Software" });
+    fs::remove_all(prefix);
+}
+#endif
+
+} // namespace
+} // namespace hivedump
