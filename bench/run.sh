@@ -3,6 +3,7 @@
 # `wine64 reg export` on the same keys, and prints the ratios and peak memory.
 # usage: bench/run.sh [KEYS...]   (default: 10000 100000 1000000)
 set -eu
+sizes=${*:-10000 100000 1000000}
 cd "$(dirname "$0")/.."
 root=$(pwd)
 jobs=$(nproc 2>/dev/null || echo 2)
@@ -46,7 +47,7 @@ echo "native is $(ratio "$reg_time" "$native_time")x faster than reg export, $(r
 
 echo "== synthetic prefixes: HKEY_CURRENT_USER\\Software\\Bench"
 previous=
-for keys in ${*:-10000 100000 1000000}; do
+for keys in $sizes; do
     prefix=$work/p$keys
     "$root/build/generate_prefix" "$prefix" "$keys"
     size=$(wc -c <"$prefix/user.reg")
