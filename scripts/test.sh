@@ -26,6 +26,13 @@ cmake --build build-sanitize -j "$jobs"
 ASAN_OPTIONS=halt_on_error=1:detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
     ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 
+echo "== Fuzzing, a minute per target"
+if command -v clang++ >/dev/null; then
+    fuzz/run.sh 60
+else
+    echo "clang++ missing: fuzzing skipped"
+fi
+
 echo "== Formatting"
 clang-format --dry-run --Werror $(git ls-files '*.cpp' '*.h' 2>/dev/null || find src tests -name '*.cpp' -o -name '*.h')
 
