@@ -42,7 +42,7 @@ int main(int argc, char** argv)
     // Groups of 100 keys under 100 parents each keep the tree three levels deep.
     for (unsigned long key = 0; key < keys; ++key) {
         std::fprintf(out, "[Software\\\\Bench\\\\Group %lu\\\\Part %lu\\\\Key %lu] 1796699325\n#time=1dd86c1702d5ef0\n", key / 10000,
-                     (key / 100) % 100, key);
+            (key / 100) % 100, key);
         write_value_lines(out, key);
     }
     return std::fclose(out) == 0 ? 0 : 1;

@@ -17,7 +17,7 @@ int main(int argc, char** argv)
         _exit(127);
     }
     int status = 0;
-    rusage usage {};
+    rusage usage{};
     wait4(child, &status, 0, &usage);
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     std::fprintf(stderr, "%.3f %ld\n", seconds, usage.ru_maxrss);

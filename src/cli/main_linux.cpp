@@ -25,6 +25,6 @@ int main(int argc, char** argv)
     registry::WinePrefixRegistry registry(registry::find_wine_prefix(), code_page);
     auto console = make_console();
     auto files = make_platform_files(registry.registry_files());
-    RunEnvironment environment{registry, *console, *files};
+    RunEnvironment environment{ registry, *console, *files };
     return run_hivedump(arguments, environment);
 }
