@@ -60,6 +60,30 @@ bool is_on_path(const std::vector<Level>& levels, const std::string& identity)
     return false;
 }
 
+bool has_line_break(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
+
+// A header line cannot hold a line break: split, it would import as other
+// keys, even under another master key. Such a key is left out, and said so
+// on one line.
+void leave_out_key(const ExportContext& context, std::string_view master_key, std::string_view path)
+{
+    std::string message = "can't export key [";
+    message.append(master_key);
+    message.push_back('\\');
+    for (char byte : path) {
+        if (byte == '\n')
+            message.append("\\n");
+        else if (byte == '\r')
+            message.append("\\r");
+        else
+            message.push_back(byte);
+    }
+    message.append("]\n");
+    context.say(message);
+    if (context.key_left_out != nullptr)
+        *context.key_left_out = true;
+}
+
 std::string child_path(const std::string& parent_path, std::string_view name)
 {
     std::string path;
@@ -121,6 +145,10 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
             continue;
         }
         std::string_view subkey_name(name.data(), strnlen(name.data(), name.size()));
+        if (has_line_break(subkey_name)) {
+            leave_out_key(context, master_key, child_path(level.path, subkey_name));
+            continue;
+        }
         Handle subkey{};
         // A subkey that is listed but cannot be opened is passed over.
         if (registry.open_key(level.handle, std::string(subkey_name), subkey) != registry::status::success)

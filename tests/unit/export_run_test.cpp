@@ -111,6 +111,19 @@ TEST(ExportRun, LostWriteOrCloseIsReportedAndFails)
     }
 }
 
+TEST(ExportRun, KeyNamedWithALineBreakIsLeftOutAndTheRunFails)
+{
+    // Written, "[HKEY_USERS\\K\\a\n[HKEY_LOCAL_MACHINE]" would import as values
+    // of another master key.
+    Runner run;
+    run.registry.key(registry::users, "K\\a\n[HKEY_LOCAL_MACHINE]\r");
+    run.registry.key(registry::users, "K\\b");
+    run({ "HKEY_USERS\\K", "o" });
+    EXPECT_EQ(run.status, -1);
+    EXPECT_EQ(run.console.text(), "can't export key [HKEY_USERS\\K\\a\\n[HKEY_LOCAL_MACHINE]\\r]\n");
+    EXPECT_EQ(run.files.files.at("o"), crlf("REGEDIT4\n\n[HKEY_USERS\\K]\n\n[HKEY_USERS\\K\\b]\n\n"));
+}
+
 TEST(ExportRun, ArgumentsLongerThanAnyBufferAreHeldWhole)
 {
     Runner run;
