@@ -64,7 +64,8 @@ void write_file(const char* name, std::string_view bytes)
 /// Standard output holds only the tool's own lines.
 bool known_messages(std::string_view console)
 {
-    constexpr std::array<std::string_view, 3> starts{ "can't read registry [", "no enough memory\n", "can't write file [" };
+    constexpr std::array<std::string_view, 4> starts{ "can't read registry [", "no enough memory\n", "can't write file [",
+        "can't export key [" };
     while (!console.empty()) {
         std::size_t end = console.find('\n');
         if (end == std::string_view::npos)
