@@ -11,29 +11,25 @@ constexpr char hex_digits[] = "0123456789abcdef";
 void write_name_prefix(TextStream& stream, std::string_view name)
 {
     if (name.empty()) {
-        stream.write("@=");
+        stream.write_verbatim("@=");
         return;
     }
     stream.put('"');
     stream.write(name);
-    stream.write("\"=");
+    stream.write_verbatim("\"=");
 }
 
 std::size_t name_prefix_length(std::string_view name) { return name.empty() ? 2 : name.size() + 3; }
 
 // Lower-case hex without sign, as the registry editor reads the type back.
-std::string type_in_hex(std::uint32_t type)
+std::string_view type_in_hex(std::uint32_t type, std::array<char, 8>& digits)
 {
-    char digits[8];
-    std::size_t count = 0;
+    std::size_t first = digits.size();
     do {
-        digits[count++] = hex_digits[type & 0xF];
+        digits[--first] = hex_digits[type & 0xF];
         type >>= 4;
     } while (type != 0);
-    std::string text;
-    while (count > 0)
-        text.push_back(digits[--count]);
-    return text;
+    return { digits.data() + first, digits.size() - first };
 }
 
 bool needs_escape(char byte) { return byte == '\\' || byte == '"'; }
@@ -116,18 +112,18 @@ void write_string_value(TextStream& stream, std::string_view name, std::string_v
     write_name_prefix(stream, name);
     stream.put('"');
     stream.write(text);
-    stream.write("\"\n");
+    stream.write_verbatim("\"\r\n");
 }
 
 void write_dword_value(TextStream& stream, std::string_view name, std::array<std::uint8_t, 4> digits_order)
 {
     write_name_prefix(stream, name);
-    char digits[] = "dword:00000000\n";
+    char digits[] = "dword:00000000\r\n";
     for (std::size_t i = 0; i < 4; ++i) {
         digits[6 + 2 * i] = hex_digits[digits_order[i] >> 4];
         digits[7 + 2 * i] = hex_digits[digits_order[i] & 0xF];
     }
-    stream.write(digits);
+    stream.write_verbatim({ digits, sizeof digits - 1 });
 }
 
 void write_hex_value(TextStream& stream, std::string_view name, std::uint32_t type, std::span<const std::byte> data)
@@ -135,43 +131,46 @@ void write_hex_value(TextStream& stream, std::string_view name, std::uint32_t ty
     write_name_prefix(stream, name);
     std::size_t column = name_prefix_length(name);
     if (type == value_type::binary) {
-        stream.write("hex:");
+        stream.write_verbatim("hex:");
         column += 4;
     } else {
-        std::string number = type_in_hex(type);
-        stream.write("hex(");
-        stream.write(number);
-        stream.write("):");
+        std::array<char, 8> digits;
+        auto number = type_in_hex(type, digits);
+        stream.write_verbatim("hex(");
+        stream.write_verbatim(number);
+        stream.write_verbatim("):");
         column += number.size() + 6;
     }
 
-    // A line is gathered whole and handed over in one write; no line can
-    // exceed the column limit by more than one byte's digits and comma.
-    char line[hex_column_limit + 16];
+    // Lines are gathered in the file's form, carriage returns included, and
+    // handed over in large pieces; no line can exceed the column limit by
+    // more than one byte's digits and comma.
+    char lines[1024];
     std::size_t used = 0;
     for (std::size_t i = 0; i < data.size(); ++i) {
         auto byte = static_cast<unsigned>(data[i]);
-        line[used++] = hex_digits[byte >> 4];
-        line[used++] = hex_digits[byte & 0xF];
+        lines[used++] = hex_digits[byte >> 4];
+        lines[used++] = hex_digits[byte & 0xF];
         if (i + 1 == data.size())
             break;
-        line[used++] = ',';
+        lines[used++] = ',';
         column += 3;
         if (column > hex_column_limit) {
-            line[used++] = '\\';
-            line[used++] = '\n';
-            line[used++] = ' ';
-            line[used++] = ' ';
-            stream.write({ line, used });
-            used = 0;
+            lines[used++] = '\\';
+            lines[used++] = '\r';
+            lines[used++] = '\n';
+            lines[used++] = ' ';
+            lines[used++] = ' ';
             column = 2;
-        } else if (used + 8 > sizeof line) {
-            stream.write({ line, used });
+        }
+        if (used + 16 > sizeof lines) {
+            stream.write_verbatim({ lines, used });
             used = 0;
         }
     }
-    line[used++] = '\n';
-    stream.write({ line, used });
+    lines[used++] = '\r';
+    lines[used++] = '\n';
+    stream.write_verbatim({ lines, used });
 }
 
 } // namespace hivedump

@@ -2,8 +2,34 @@
 
 #include <bit>
 #include <cstring>
+#include <new>
+#include <sys/mman.h>
 
 namespace hivedump::registry::wine {
+
+HugeBlock::HugeBlock()
+{
+    // Map one block more than needed and keep the aligned part of it.
+    const std::size_t mapped = size * 2;
+    void* address = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (address == MAP_FAILED)
+        throw std::bad_alloc();
+    auto start = reinterpret_cast<std::uintptr_t>(address);
+    auto aligned = (start + size - 1) & ~(std::uintptr_t{ size } - 1);
+    if (aligned != start)
+        ::munmap(address, aligned - start);
+    if (auto tail = start + mapped - (aligned + size); tail != 0)
+        ::munmap(reinterpret_cast<void*>(aligned + size), tail);
+    data_ = reinterpret_cast<unsigned char*>(aligned);
+    // Only a hint: without huge pages the block works the same.
+    ::madvise(data_, size, MADV_HUGEPAGE);
+}
+
+HugeBlock::~HugeBlock()
+{
+    if (data_ != nullptr)
+        ::munmap(data_, size);
+}
 
 unsigned char* Arena::allocate(std::size_t size)
 {
@@ -11,12 +37,12 @@ unsigned char* Arena::allocate(std::size_t size)
         size = 1;
     if (size > block_size / 4) {
         // Large items get a block of their own, so the current one stays in use.
-        blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(size));
-        return blocks_.back().get();
+        large_.push_back(std::make_unique_for_overwrite<unsigned char[]>(size));
+        return large_.back().get();
     }
     if (size > free_size_) {
-        blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(block_size));
-        free_ = blocks_.back().get();
+        blocks_.emplace_back();
+        free_ = blocks_.back().data();
         free_size_ = block_size;
     }
     auto* result = free_;
@@ -44,7 +70,11 @@ Hive::Hive()
 
 NodeIndex Hive::find_child(NodeIndex parent, const TextView& name) const
 {
-    auto hash = slot_hash(parent, name_hash(name));
+    return find_child(parent, name, slot_hash(parent, name_hash(name)));
+}
+
+NodeIndex Hive::find_child(NodeIndex parent, const TextView& name, std::uint32_t hash) const
+{
     auto mask = index_.size() - 1;
     for (auto slot = hash & mask;; slot = (slot + 1) & mask) {
         auto entry = index_[slot];
@@ -78,7 +108,8 @@ NodeIndex Hive::add_child(NodeIndex parent, const char16_t* units, std::size_t l
 {
     const TextView name{ reinterpret_cast<const unsigned char*>(units), static_cast<std::uint32_t>(length), true };
     static_assert(std::endian::native == std::endian::little, "code units are read as little-endian bytes");
-    auto existing = find_child(parent, name);
+    auto hash = slot_hash(parent, name_hash(name));
+    auto existing = find_child(parent, name, hash);
     if (existing != no_node)
         return existing;
     if ((index_used_ + 1) * 2 > index_.size())
@@ -94,7 +125,6 @@ NodeIndex Hive::add_child(NodeIndex parent, const char16_t* units, std::size_t l
     auto index = static_cast<NodeIndex>(keys_.push_back(node));
     keys_[parent].first_child = index;
 
-    auto hash = slot_hash(parent, name_hash(name));
     auto mask = index_.size() - 1;
     auto slot = hash & mask;
     while (index_[slot] != 0)
@@ -132,14 +162,18 @@ TextView Hive::store(const char16_t* units, std::size_t length)
             break;
         }
     }
+    return store(units, length, wide);
+}
+
+TextView Hive::store(const char16_t* units, std::size_t length, bool wide)
+{
     auto* bytes = arena_.allocate(length * (wide ? 2 : 1));
-    for (std::size_t index = 0; index < length; ++index) {
-        if (wide) {
-            bytes[2 * index] = static_cast<unsigned char>(units[index] & 0xFF);
-            bytes[2 * index + 1] = static_cast<unsigned char>(units[index] >> 8);
-        } else {
+    if (wide) {
+        if (length != 0)
+            std::memcpy(bytes, units, length * 2);
+    } else {
+        for (std::size_t index = 0; index < length; ++index)
             bytes[index] = static_cast<unsigned char>(units[index]);
-        }
     }
     return { bytes, static_cast<std::uint32_t>(length), wide };
 }

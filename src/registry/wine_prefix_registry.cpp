@@ -3,13 +3,13 @@
 #include "registry/wine_reg_parser.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <clocale>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iconv.h>
 #include <langinfo.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +25,8 @@ constexpr Status bad_pathname = 161;
 // The server gives up on a name after following this many links.
 constexpr int link_budget = 32;
 constexpr std::string_view default_user_key = "S-1-5-21-0-0-0-1000";
+// Values fetched ahead for the next subkey of a walk.
+constexpr std::uint32_t prefetched_values = 12;
 
 wine::TextView view_of(std::u16string_view text)
 {
@@ -33,48 +35,65 @@ wine::TextView view_of(std::u16string_view text)
 
 bool is_string_type(std::uint32_t type) { return type == 1 || type == 2 || type == 7; }
 
-/// A file mapped read-only for the time of one parse.
-class MappedFile {
+/// A registry file open for reading. It is read, never mapped: a file that
+/// another process truncates or rewrites meanwhile then only ends early.
+class RegistryFile {
 public:
-    explicit MappedFile(const std::string& path)
+    explicit RegistryFile(const std::string& path)
     {
-        int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (descriptor < 0)
+        descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor_ < 0)
             return;
         struct stat info { };
-        if (::fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0) {
-            size_ = static_cast<std::size_t>(info.st_size);
-            void* address = ::mmap(nullptr, size_, PROT_READ, MAP_PRIVATE, descriptor, 0);
-            if (address != MAP_FAILED) {
-                data_ = static_cast<const char*>(address);
-                ::madvise(address, size_, MADV_SEQUENTIAL);
-            }
+        if (::fstat(descriptor_, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
+            ::close(descriptor_);
+            descriptor_ = -1;
+            return;
         }
-        ::close(descriptor);
+        ::posix_fadvise(descriptor_, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    ~MappedFile()
+    ~RegistryFile()
     {
-        if (data_ != nullptr)
-            ::munmap(const_cast<char*>(data_), size_);
+        if (descriptor_ >= 0)
+            ::close(descriptor_);
     }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
+    RegistryFile(const RegistryFile&) = delete;
+    RegistryFile& operator=(const RegistryFile&) = delete;
 
-    bool valid() const { return data_ != nullptr; }
-    std::span<const char> contents() const { return { data_, size_ }; }
+    bool valid() const { return descriptor_ >= 0; }
 
-    /// Lets the pages before `offset` go: what was parsed lives in the hive now.
-    void release_before(std::size_t offset) const
+    /// The first bytes of the file, read apart from the parse.
+    std::string head(std::size_t size) const
     {
-        auto page = static_cast<std::size_t>(::sysconf(_SC_PAGESIZE));
-        auto length = offset / page * page;
-        if (length != 0)
-            ::madvise(const_cast<char*>(data_), length, MADV_DONTNEED);
+        std::string bytes(size, '\0');
+        std::size_t got = 0;
+        while (got < size) {
+            auto count = ::pread(descriptor_, bytes.data() + got, size - got, static_cast<off_t>(got));
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count <= 0)
+                break;
+            got += static_cast<std::size_t>(count);
+        }
+        bytes.resize(got);
+        return bytes;
+    }
+
+    std::ptrdiff_t read(char* buffer, std::size_t size)
+    {
+        for (;;) {
+            auto count = ::pread(descriptor_, buffer, size, offset_);
+            if (count < 0 && errno == EINTR)
+                continue;
+            if (count > 0)
+                offset_ += count;
+            return count;
+        }
     }
 
 private:
-    const char* data_ = nullptr;
-    std::size_t size_ = 0;
+    int descriptor_ = -1;
+    off_t offset_ = 0;
 };
 
 /// The user key's name from a ";; All keys relative to" path such as
@@ -95,9 +114,10 @@ std::string user_key_name(std::string_view path)
     return std::string(path);
 }
 
-std::string relative_to_line(std::span<const char> contents)
+constexpr std::size_t relative_line_window = 4096;
+
+std::string relative_to_line(std::string_view text)
 {
-    std::string_view text(contents.data(), std::min<std::size_t>(contents.size(), 4096));
     constexpr std::string_view marker = ";; All keys relative to ";
     auto at = text.find(marker);
     if (at == std::string_view::npos)
@@ -119,6 +139,7 @@ std::u16string ascii_units(std::string_view text) { return { text.begin(), text.
 
 WinePrefixRegistry::WinePrefixRegistry(std::string prefix, const CodePage& code_page)
     : prefix_(std::move(prefix))
+    , read_chunk_(wine::default_read_chunk)
     , code_page_(code_page)
     , converter_(code_page.number())
 {
@@ -156,10 +177,10 @@ void WinePrefixRegistry::load(Mount mount)
     auto files = registry_files();
     const std::string& path = files[mount == machine ? 0 : mount == user ? 1 : 2];
 
-    MappedFile file(path);
+    RegistryFile file(path);
     std::string relative;
     if (file.valid())
-        relative = relative_to_line(file.contents());
+        relative = relative_to_line(file.head(relative_line_window));
 
     NodeIndex base = no_node;
     if (mount == machine) {
@@ -176,8 +197,9 @@ void WinePrefixRegistry::load(Mount mount)
     bool valid = false;
     if (file.valid()) {
         wine::LinkFollower follow = [this](NodeIndex link) { return follow_link_creating(link); };
-        std::function<void(std::size_t)> consumed = [&file](std::size_t offset) { file.release_before(offset); };
-        valid = wine::parse_registry_file(file.contents(), hive_, base, follow, consumed).valid;
+        wine::ReadFunction read = [&file](char* buffer, std::size_t size) { return file.read(buffer, size); };
+        auto result = wine::parse_registry_file(read, hive_, base, follow, read_chunk_);
+        valid = result.valid && !result.read_failed;
     }
     if (mount == machine) {
         // Wine's open turns these keys into the performance-text pseudo handles.
@@ -370,12 +392,22 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
     auto* parent_key = find_open_key(parent, status);
     if (parent_key == nullptr)
         return status;
-    auto units = converter_.to_utf16(path);
+    auto& units = path_scratch_;
+    converter_.to_utf16(path, units);
     if (!units.empty() && units.front() == u'\\')
         return bad_pathname;
     int budget = link_budget;
     NodeIndex node = no_node;
-    status = walk(parent_key->node, units, budget, node);
+    // The walk opens each subkey it has just listed: that one needs no lookup
+    // when the name is the child's (a child's folded name is its own).
+    NodeIndex listed = parent_key->last_listed;
+    if (listed != no_node && !units.empty() && units.find(u'\\') == std::u16string::npos
+        && wine::names_equal(hive_.key(listed).name_text(), view_of(units))) {
+        node = listed;
+        status = hive_.key(listed).link ? follow_link(listed, budget, node) : status::success;
+    } else {
+        status = walk(parent_key->node, units, budget, node);
+    }
     if (status != status::success)
         return status;
 
@@ -390,7 +422,7 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
         free_slots_.reserve(open_keys_.size());
     }
     auto& opened = open_keys_[slot];
-    opened = OpenKey{};
+    opened.reset();
     opened.node = node;
     opened.in_use = true;
     opened.performance_text = node == performance_keys_[0] || node == performance_keys_[1];
@@ -405,8 +437,50 @@ void WinePrefixRegistry::close_key(Handle key)
     auto slot = static_cast<std::uintptr_t>(key);
     if (slot == 0 || slot > open_keys_.size() || !open_keys_[slot - 1].in_use)
         return;
-    open_keys_[slot - 1] = OpenKey{};
+    open_keys_[slot - 1].reset();
     free_slots_.push_back(slot - 1);
+}
+
+namespace {
+
+/// Sorts by name, the index settling ties. Keys hold few values and
+/// subkeys as a rule, and insertion sort does best on those.
+void sort_named(std::vector<WinePrefixRegistry::Named>& items)
+{
+    auto before = [](const WinePrefixRegistry::Named& left, const WinePrefixRegistry::Named& right) {
+        if (left.folded_start != right.folded_start)
+            return left.folded_start < right.folded_start;
+        int order = wine::compare_names(left.name, right.name);
+        return order != 0 ? order < 0 : left.index < right.index;
+    };
+    if (items.size() > 24) {
+        std::sort(items.begin(), items.end(), before);
+        return;
+    }
+    for (std::size_t at = 1; at < items.size(); ++at) {
+        auto item = items[at];
+        std::size_t to = at;
+        for (; to > 0 && before(item, items[to - 1]); --to)
+            items[to] = items[to - 1];
+        items[to] = item;
+    }
+}
+
+bool same_name(const WinePrefixRegistry::Named& left, const WinePrefixRegistry::Named& right)
+{
+    return left.folded_start == right.folded_start && wine::names_equal(left.name, right.name);
+}
+
+} // namespace
+
+WinePrefixRegistry::Named WinePrefixRegistry::Named::of(const wine::TextView& name, std::uint32_t index)
+{
+    // The first four folded units, the first one highest, and zeros past the
+    // end: where two differ they order the names as compare_names does.
+    std::uint64_t start = 0;
+    for (std::uint32_t at = 0; at < 4; ++at)
+        start = start << 16 | (at < name.length ? wine::fold_case(name[at]) : 0u);
+    return { name, index, start };
 }
 
 void WinePrefixRegistry::list_children(OpenKey& key)
@@ -415,11 +489,14 @@ void WinePrefixRegistry::list_children(OpenKey& key)
         return;
     key.children_listed = true;
     ensure_loaded(key.node);
+    auto& named = named_scratch_;
+    named.clear();
     for (auto child = hive_.key(key.node).first_child; child != no_node; child = hive_.key(child).next_sibling)
-        key.children.push_back(child);
-    std::sort(key.children.begin(), key.children.end(), [this](NodeIndex left, NodeIndex right) {
-        return wine::compare_names(hive_.key(left).name_text(), hive_.key(right).name_text()) < 0;
-    });
+        named.push_back(Named::of(hive_.key(child).name_text(), child));
+    sort_named(named);
+    key.children.reserve(named.size());
+    for (const auto& item : named)
+        key.children.push_back(item.index);
 }
 
 void WinePrefixRegistry::list_values(OpenKey& key)
@@ -428,19 +505,18 @@ void WinePrefixRegistry::list_values(OpenKey& key)
         return;
     key.values_listed = true;
     ensure_loaded(key.node);
-    std::vector<std::uint32_t> all;
+    auto& all = named_scratch_;
+    all.clear();
     for (auto index = hive_.key(key.node).first_value; index != no_node; index = hive_.value(index).next)
-        all.push_back(index);
-    std::sort(all.begin(), all.end(), [this](std::uint32_t left, std::uint32_t right) {
-        int order = wine::compare_names(hive_.value(left).name_text(), hive_.value(right).name_text());
-        return order != 0 ? order < 0 : left < right;
-    });
+        all.push_back(Named::of(hive_.value(index).name_text(), index));
+    sort_named(all);
     // A name loaded again replaces the data and keeps the first spelling.
+    key.values.reserve(all.size());
     for (std::size_t at = 0; at < all.size();) {
         auto end = at + 1;
-        while (end < all.size() && wine::names_equal(hive_.value(all[at]).name_text(), hive_.value(all[end]).name_text()))
+        while (end < all.size() && same_name(all[at], all[end]))
             ++end;
-        key.values.push_back({ all[at], all[end - 1] });
+        key.values.push_back({ all[at].index, all[end - 1].index });
         at = end;
     }
 }
@@ -452,6 +528,7 @@ Status WinePrefixRegistry::enum_key(Handle handle, std::uint32_t index, std::spa
     if (key == nullptr)
         return status;
     list_children(*key);
+    key->last_listed = no_node;
     if (index >= key->children.size())
         return status::no_more_items;
     auto text = hive_.key(key->children[index]).name_text();
@@ -460,7 +537,21 @@ Status WinePrefixRegistry::enum_key(Handle handle, std::uint32_t index, std::spa
         return status::more_data;
     auto written = converter_.convert(text, name.data(), size);
     name[written] = '\0';
+    key->last_listed = key->children[index];
+    if (index + 1 < key->children.size())
+        prefetch_values(key->children[index + 1]);
     return status::success;
+}
+
+void WinePrefixRegistry::prefetch_values(NodeIndex node) const
+{
+    // A walk reads the next subkey's values soon after; they sit together,
+    // newest first, and asking for them now hides the wait on memory.
+    auto first = hive_.key(node).first_value;
+    if (first == no_node)
+        return;
+    for (std::uint32_t back = 0; back < prefetched_values && back <= first; ++back)
+        __builtin_prefetch(&hive_.value(first - back));
 }
 
 Status WinePrefixRegistry::query_info_key(Handle handle, KeyInfo& info)
@@ -474,7 +565,7 @@ Status WinePrefixRegistry::query_info_key(Handle handle, KeyInfo& info)
     info.value_count = static_cast<std::uint32_t>(key->values.size());
     for (const auto& slot : key->values) {
         // The server's figures: names in UTF-16 units, data in stored bytes.
-        info.max_value_name_length = std::max(info.max_value_name_length, hive_.value(slot.name).name_length);
+        info.max_value_name_length = std::max(info.max_value_name_length, std::uint32_t{ hive_.value(slot.name).name_length });
         info.max_value_data_size = std::max(info.max_value_data_size, hive_.value(slot.data).stored_size());
     }
     return status::success;

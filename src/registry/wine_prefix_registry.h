@@ -32,6 +32,17 @@ public:
     /// The prefix's registry files, whether they exist or not.
     std::vector<std::string> registry_files() const;
 
+    /// The size of the pieces the files are read in; tests make it tiny.
+    void set_read_chunk(std::size_t size) { read_chunk_ = size; }
+
+    /// A key or value with its name, to sort by.
+    struct Named {
+        wine::TextView name;
+        std::uint32_t index;
+        std::uint64_t folded_start; ///< decides most comparisons without the names
+        static Named of(const wine::TextView& name, std::uint32_t index);
+    };
+
 private:
     enum Mount : std::uint8_t { none = 0, machine = 1, user = 2, default_user = 3 };
     struct ValueSlot {
@@ -44,8 +55,22 @@ private:
         bool performance_text = false; ///< Wine hands out a pseudo handle that no call accepts
         bool children_listed = false;
         bool values_listed = false;
+        wine::NodeIndex last_listed = wine::no_node; ///< the subkey the last enum_key named
         std::vector<wine::NodeIndex> children;
         std::vector<ValueSlot> values;
+
+        /// Closes the slot; the lists keep their room for the next key opened here.
+        void reset()
+        {
+            node = wine::no_node;
+            in_use = false;
+            performance_text = false;
+            children_listed = false;
+            values_listed = false;
+            last_listed = wine::no_node;
+            children.clear();
+            values.clear();
+        }
     };
 
     OpenKey* find_open_key(Handle handle, Status& status);
@@ -60,8 +85,10 @@ private:
     std::u16string link_target(wine::NodeIndex link) const;
     void list_children(OpenKey& key);
     void list_values(OpenKey& key);
+    void prefetch_values(wine::NodeIndex node) const;
 
     std::string prefix_;
+    std::size_t read_chunk_;
     CodePage code_page_;
     wine::AnsiConverter converter_;
     wine::Hive hive_;
@@ -75,6 +102,9 @@ private:
     std::vector<std::size_t> free_slots_;
     std::array<OpenKey, 4> roots_{};
     std::array<bool, 4> root_resolved_{};
+    // Kept from call to call so that their room is reused.
+    std::vector<Named> named_scratch_;
+    std::u16string path_scratch_;
 };
 
 /// The prefix Wine would use: $WINEPREFIX, else $HOME/.wine.

@@ -1,6 +1,9 @@
 #include "registry/wine_reg_parser.h"
 
+#include <algorithm>
+#include <array>
 #include <cstring>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -17,10 +20,36 @@ constexpr std::uint32_t reg_expand_sz = 2;
 constexpr std::uint32_t reg_binary = 3;
 constexpr std::uint32_t reg_dword = 4;
 constexpr std::uint32_t reg_multi_sz = 7;
-constexpr std::size_t release_step = std::size_t{ 32 } << 20;
 
-bool is_space(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-bool is_hex_digit(char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
+// Character classes, looked up rather than compared: the parser spends its
+// time in these tests.
+constexpr std::uint8_t class_space = 1;
+constexpr std::uint8_t class_hex = 2;
+constexpr std::uint8_t class_plain = 4; ///< text that stands for itself in any quoted form
+
+constexpr std::array<std::uint8_t, 256> make_classes()
+{
+    std::array<std::uint8_t, 256> classes{};
+    for (unsigned c : { ' ', '\t', '\n', '\v', '\f', '\r' })
+        classes[c] |= class_space;
+    for (unsigned c = '0'; c <= '9'; ++c)
+        classes[c] |= class_hex;
+    for (unsigned c = 'a'; c <= 'f'; ++c)
+        classes[c] |= class_hex;
+    for (unsigned c = 'A'; c <= 'F'; ++c)
+        classes[c] |= class_hex;
+    for (unsigned c = 0; c < 0x80; ++c) {
+        if (c != '\\' && c != '"' && c != ']')
+            classes[c] |= class_plain;
+    }
+    return classes;
+}
+
+constexpr auto classes = make_classes();
+
+bool is_space(char c) { return (classes[static_cast<unsigned char>(c)] & class_space) != 0; }
+bool is_hex_digit(char c) { return (classes[static_cast<unsigned char>(c)] & class_hex) != 0; }
+bool is_plain(char c) { return (classes[static_cast<unsigned char>(c)] & class_plain) != 0; }
 unsigned hex_value(char c)
 {
     if (c <= '9')
@@ -76,9 +105,32 @@ bool read_unsigned_hex(Cursor& cursor, std::uint64_t& value)
     return true;
 }
 
-/// Appends the code units of one UTF-8 sequence; bytes that begin no valid
+/// Decoded text: never more units than the bytes it came from, so room for
+/// the whole rest of the line is made once and filled without checks.
+class Units {
+public:
+    char16_t* prepare(std::size_t most)
+    {
+        if (most > capacity_) {
+            capacity_ = std::max(most, capacity_ * 2);
+            units_ = std::make_unique_for_overwrite<char16_t[]>(capacity_);
+        }
+        return units_.get();
+    }
+    const char16_t* data() const { return units_.get(); }
+    char16_t* data() { return units_.get(); }
+
+    std::size_t length = 0;
+    bool wide = false; ///< some unit is above 0xFF
+
+private:
+    std::unique_ptr<char16_t[]> units_;
+    std::size_t capacity_ = 0;
+};
+
+/// Writes the code units of one UTF-8 sequence; bytes that begin no valid
 /// sequence are dropped, as the server drops them.
-void decode_utf8(Cursor& cursor, std::vector<char16_t>& out)
+char16_t* decode_utf8(Cursor& cursor, char16_t* out)
 {
     auto byte = [&](std::ptrdiff_t offset) -> unsigned {
         return cursor.end - cursor.at > offset ? static_cast<unsigned char>(cursor.at[offset]) : 0u;
@@ -86,93 +138,109 @@ void decode_utf8(Cursor& cursor, std::vector<char16_t>& out)
     auto continuation = [&](std::ptrdiff_t offset) { return (byte(offset) & 0xC0) == 0x80; };
     unsigned lead = byte(0);
     if (lead >= 0xC2 && lead <= 0xDF && continuation(1)) {
-        out.push_back(static_cast<char16_t>((lead & 0x1F) << 6 | (byte(1) & 0x3F)));
+        *out++ = static_cast<char16_t>((lead & 0x1F) << 6 | (byte(1) & 0x3F));
         cursor.at += 2;
-        return;
+        return out;
     }
     if (lead >= 0xE0 && lead <= 0xEF && continuation(1) && continuation(2) && (lead != 0xE0 || byte(1) >= 0xA0)) {
-        out.push_back(static_cast<char16_t>((lead & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F)));
+        *out++ = static_cast<char16_t>((lead & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F));
         cursor.at += 3;
-        return;
+        return out;
     }
     if (lead >= 0xF0 && lead <= 0xF4 && continuation(1) && continuation(2) && continuation(3) && (lead != 0xF0 || byte(1) >= 0x90)
         && (lead != 0xF4 || byte(1) <= 0x8F)) {
         std::uint32_t code = (lead & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
         code -= 0x10000;
-        out.push_back(static_cast<char16_t>(0xD800 | (code >> 10)));
-        out.push_back(static_cast<char16_t>(0xDC00 | (code & 0x3FF)));
+        *out++ = static_cast<char16_t>(0xD800 | (code >> 10));
+        *out++ = static_cast<char16_t>(0xDC00 | (code & 0x3FF));
         cursor.at += 4;
-        return;
+        return out;
     }
     ++cursor.at;
+    return out;
 }
 
-/// Reads escaped text up to `terminator`, leaving the cursor after it.
-/// Returns false when the line ends first.
-bool read_text(Cursor& cursor, char terminator, std::vector<char16_t>& out)
+/// Reads escaped text up to `terminator` (a quote or a closing bracket),
+/// leaving the cursor after it. Returns false when the line ends first.
+bool read_text(Cursor& cursor, char terminator, Units& text)
 {
-    out.clear();
+    char16_t* const begin = text.prepare(static_cast<std::size_t>(cursor.end - cursor.at));
+    char16_t* out = begin;
+    char16_t high = 0; // the units above 0xFF or'ed together
+    bool found = false;
     while (!cursor.done()) {
+        // Most text is plain ASCII: copy it in one tight run.
+        const char* at = cursor.at;
+        while (at != cursor.end && is_plain(*at))
+            *out++ = static_cast<char16_t>(*at++);
+        cursor.at = at;
+        if (cursor.done())
+            break;
         char c = *cursor.at;
         if (c == terminator) {
             ++cursor.at;
-            return true;
+            found = true;
+            break;
         }
         if (static_cast<unsigned char>(c) >= 0x80) {
-            decode_utf8(cursor, out);
+            char16_t* start = out;
+            out = decode_utf8(cursor, out);
+            for (const char16_t* unit = start; unit != out; ++unit)
+                high |= static_cast<char16_t>(*unit & 0xFF00);
             continue;
         }
         ++cursor.at;
         if (c != '\\') {
-            out.push_back(static_cast<char16_t>(c));
+            *out++ = static_cast<char16_t>(c);
             continue;
         }
         if (cursor.done())
-            return false;
+            break;
         c = *cursor.at;
         switch (c) {
         case 'a':
-            out.push_back(u'\a');
+            *out++ = u'\a';
             ++cursor.at;
             break;
         case 'b':
-            out.push_back(u'\b');
+            *out++ = u'\b';
             ++cursor.at;
             break;
         case 'e':
-            out.push_back(u'\x1b');
+            *out++ = u'\x1b';
             ++cursor.at;
             break;
         case 'f':
-            out.push_back(u'\f');
+            *out++ = u'\f';
             ++cursor.at;
             break;
         case 'n':
-            out.push_back(u'\n');
+            *out++ = u'\n';
             ++cursor.at;
             break;
         case 'r':
-            out.push_back(u'\r');
+            *out++ = u'\r';
             ++cursor.at;
             break;
         case 't':
-            out.push_back(u'\t');
+            *out++ = u'\t';
             ++cursor.at;
             break;
         case 'v':
-            out.push_back(u'\v');
+            *out++ = u'\v';
             ++cursor.at;
             break;
         case 'x': {
             ++cursor.at;
             if (!is_hex_digit(cursor.peek())) {
-                out.push_back(u'x');
+                *out++ = u'x';
                 break;
             }
             unsigned unit = 0;
             for (int digits = 0; digits < 4 && is_hex_digit(cursor.peek()); ++digits, ++cursor.at)
                 unit = unit * 16 + hex_value(*cursor.at);
-            out.push_back(static_cast<char16_t>(unit));
+            *out++ = static_cast<char16_t>(unit);
+            high |= static_cast<char16_t>(unit & 0xFF00);
             break;
         }
         case '0':
@@ -186,83 +254,113 @@ bool read_text(Cursor& cursor, char terminator, std::vector<char16_t>& out)
             unsigned unit = 0;
             for (int digits = 0; digits < 3 && cursor.peek() >= '0' && cursor.peek() <= '7'; ++digits, ++cursor.at)
                 unit = unit * 8 + static_cast<unsigned>(*cursor.at - '0');
-            out.push_back(static_cast<char16_t>(unit));
+            *out++ = static_cast<char16_t>(unit);
+            high |= static_cast<char16_t>(unit & 0xFF00);
             break;
         }
         default:
-            if (static_cast<unsigned char>(c) >= 0x80)
-                decode_utf8(cursor, out);
-            else {
-                out.push_back(static_cast<char16_t>(c));
+            if (static_cast<unsigned char>(c) >= 0x80) {
+                char16_t* start = out;
+                out = decode_utf8(cursor, out);
+                for (const char16_t* unit = start; unit != out; ++unit)
+                    high |= static_cast<char16_t>(*unit & 0xFF00);
+            } else {
+                *out++ = static_cast<char16_t>(c);
                 ++cursor.at;
             }
             break;
         }
     }
-    return false;
+    text.length = static_cast<std::size_t>(out - begin);
+    text.wide = high != 0;
+    return found;
 }
 
+/// Parses a file's lines, fed in pieces that hold whole lines; a value whose
+/// hex data goes on past the end of a piece is finished in the next one.
 class Parser {
 public:
-    Parser(std::span<const char> contents, Hive& hive, NodeIndex base, const LinkFollower& follow_link,
-        const std::function<void(std::size_t)>& consumed)
-        : begin_(contents.data())
-        , at_(contents.data())
-        , end_(contents.data() + contents.size())
-        , hive_(hive)
+    Parser(Hive& hive, NodeIndex base, const LinkFollower& follow_link)
+        : hive_(hive)
         , base_(base)
         , follow_link_(follow_link)
-        , consumed_(consumed)
-        , has_nul_(std::memchr(contents.data(), 0, contents.size()) != nullptr)
     {
     }
 
-    ParseResult run()
+    /// Parses [begin, end), which ends at a line feed unless `last`. Returns
+    /// false once the file is known not to be a registry file.
+    bool feed(const char* begin, const char* end, bool last)
     {
-        ParseResult result;
+        at_ = begin;
+        end_ = end;
+        last_ = last;
+        has_nul_ = begin != end && std::memchr(begin, 0, static_cast<std::size_t>(end - begin)) != nullptr;
         Cursor line;
-        if (!next_line(line) || !line.starts_with("WINE REGISTRY Version 2"))
-            return result;
-        line.at += 23;
-        if (!line.done() && *line.at >= '0' && *line.at <= '9')
-            return result;
-        result.valid = true;
-        while (next_line(line)) {
-            if (consumed_ && static_cast<std::size_t>(at_ - begin_) >= released_ + release_step) {
-                released_ = static_cast<std::size_t>(at_ - begin_);
-                consumed_(released_);
+        if (!header_read_) {
+            if (!next_line(line)) {
+                rejected_ = last;
+                return !rejected_;
+            }
+            header_read_ = true;
+            rejected_ = !line.starts_with("WINE REGISTRY Version 2");
+            line.at += rejected_ ? 0 : 23;
+            if (!rejected_ && !line.done() && *line.at >= '0' && *line.at <= '9')
+                rejected_ = true;
+            if (rejected_)
+                return false;
+            result_.valid = true;
+        }
+        if (continuing_) {
+            if (!next_line(line)) {
+                if (last)
+                    finish_value(false);
+                return true;
             }
             line.skip_spaces();
-            switch (line.peek()) {
-            case '[':
-                ++line.at;
-                if (!read_key(line))
-                    ++result.skipped_lines;
-                break;
-            case '@':
-            case '"':
-                if (key_ == no_node || !read_value(line))
-                    ++result.skipped_lines;
-                break;
-            case '#':
-                if (key_ != no_node && line.starts_with("#link"))
-                    hive_.key(key_).link = true;
-                break;
-            case ';':
-                if (line.starts_with(";; All keys relative to "))
-                    result.relative_to = relative_path(line.at + 24, line.end);
-                break;
-            case '\0':
-                break;
-            default:
-                ++result.skipped_lines;
-                break;
-            }
+            continue_value(line);
         }
-        return result;
+        while (next_line(line))
+            parse_line(line);
+        return true;
     }
 
+    ParseResult take_result() { return std::move(result_); }
+
 private:
+    enum class Hex { done, failed, more };
+
+    void parse_line(Cursor& line)
+    {
+        line.skip_spaces();
+        switch (line.peek()) {
+        case '[':
+            ++line.at;
+            if (!read_key(line))
+                ++result_.skipped_lines;
+            break;
+        case '@':
+        case '"':
+            if (key_ == no_node)
+                ++result_.skipped_lines;
+            else
+                read_value(line);
+            break;
+        case '#':
+            if (key_ != no_node && line.starts_with("#link"))
+                hive_.key(key_).link = true;
+            break;
+        case ';':
+            if (line.starts_with(";; All keys relative to "))
+                result_.relative_to = relative_path(line.at + 24, line.end);
+            break;
+        case '\0':
+            break;
+        default:
+            ++result_.skipped_lines;
+            break;
+        }
+    }
+
     bool next_line(Cursor& line)
     {
         if (at_ == end_)
@@ -306,13 +404,15 @@ private:
         key_ = no_node;
         if (!read_text(line, ']', text_))
             return false;
+        const char16_t* units = text_.data();
+        const std::size_t length = text_.length;
         // Split into names, passing over empty ones.
         components_.clear();
-        for (std::size_t index = 0; index < text_.size();) {
-            while (index < text_.size() && text_[index] == u'\\')
+        for (std::size_t index = 0; index < length;) {
+            while (index < length && units[index] == u'\\')
                 ++index;
             std::size_t start = index;
-            while (index < text_.size() && text_[index] != u'\\')
+            while (index < length && units[index] != u'\\')
                 ++index;
             if (index > start)
                 components_.push_back({ start, index - start });
@@ -323,8 +423,7 @@ private:
         if (limit != 0 && hive_.key(path_nodes_.back()).link)
             --limit;
         while (reuse < limit && reuse < components_.size() && components_[reuse].length == path_[reuse].length
-            && std::equal(text_.begin() + static_cast<std::ptrdiff_t>(components_[reuse].start),
-                text_.begin() + static_cast<std::ptrdiff_t>(components_[reuse].start + components_[reuse].length),
+            && std::equal(units + components_[reuse].start, units + components_[reuse].start + components_[reuse].length,
                 path_units_.begin() + static_cast<std::ptrdiff_t>(path_[reuse].start)))
             ++reuse;
         NodeIndex node = reuse == 0 ? base_ : path_nodes_[reuse - 1];
@@ -335,51 +434,63 @@ private:
             const auto& component = components_[index];
             if (component.length > max_key_name)
                 return false;
-            node = descend(node, text_.data() + component.start, component.length);
+            node = descend(node, units + component.start, component.length);
             if (node == no_node)
                 return false;
             path_.push_back({ path_units_.size(), component.length });
-            path_units_.insert(path_units_.end(), text_.begin() + static_cast<std::ptrdiff_t>(component.start),
-                text_.begin() + static_cast<std::ptrdiff_t>(component.start + component.length));
+            path_units_.insert(path_units_.end(), units + component.start, units + component.start + component.length);
             path_nodes_.push_back(node);
         }
         key_ = node;
         return true;
     }
 
-    bool read_value(Cursor& line)
+    void read_value(Cursor& line)
     {
         if (*line.at == '@') {
             ++line.at;
-            name_.clear();
+            name_.length = 0;
+            name_.wide = false;
         } else {
             ++line.at;
-            if (!read_text(line, '"', name_) || name_.size() > max_value_name)
-                return false;
+            if (!read_text(line, '"', name_) || name_.length > max_value_name) {
+                ++result_.skipped_lines;
+                return;
+            }
         }
         // Without the equals sign the server takes the name as malformed and keeps nothing.
         line.skip_spaces();
-        if (line.peek() != '=')
-            return false;
-        ++line.at;
-        auto name = hive_.store(name_.data(), name_.size());
-        ValueNode value;
-        value.name = name.bytes;
-        value.name_length = name.length;
-        value.wide_name = name.wide;
-        bool parsed = read_data(line, value);
-        if (!parsed) {
-            // The server keeps the name with no data when the data does not parse.
-            value.type = reg_none;
-            value.form = DataForm::bytes;
-            value.data = nullptr;
-            value.data_length = 0;
+        if (line.peek() != '=') {
+            ++result_.skipped_lines;
+            return;
         }
-        hive_.add_value(key_, value);
-        return parsed;
+        ++line.at;
+        auto name = hive_.store(name_.data(), name_.length, name_.wide);
+        value_ = ValueNode{};
+        value_.name = name.bytes;
+        static_assert(max_value_name <= UINT16_MAX);
+        value_.name_length = static_cast<std::uint16_t>(name.length);
+        value_.wide_name = name.wide;
+        value_key_ = key_;
+        read_data(line);
     }
 
-    bool read_data(Cursor& line, ValueNode& value)
+    /// Adds the value read; the server keeps the name with no data when the
+    /// data does not parse.
+    void finish_value(bool parsed)
+    {
+        continuing_ = false;
+        if (!parsed) {
+            value_.type = reg_none;
+            value_.form = DataForm::bytes;
+            value_.data = nullptr;
+            value_.data_length = 0;
+            ++result_.skipped_lines;
+        }
+        hive_.add_value(value_key_, value_);
+    }
+
+    void read_data(Cursor& line)
     {
         line.skip_spaces();
         struct Form {
@@ -388,18 +499,22 @@ private:
         };
         static constexpr Form text_forms[]
             = { { "\"", reg_sz }, { "str:\"", reg_sz }, { "str(2):\"", reg_expand_sz }, { "str(7):\"", reg_multi_sz } };
-        for (const auto& form : text_forms) {
-            if (!line.starts_with(form.tag))
-                continue;
-            line.at += form.tag.size();
-            if (!read_text(line, '"', text_))
-                return false;
-            auto stored = hive_.store(text_.data(), text_.size());
-            value.type = form.type;
-            value.data = stored.bytes;
-            value.data_length = stored.length;
-            value.form = stored.wide ? DataForm::wide_text : DataForm::narrow_text;
-            return true;
+        const char first = line.peek();
+        if (first == '"' || first == 's') {
+            for (const auto& form : text_forms) {
+                if (!line.starts_with(form.tag))
+                    continue;
+                line.at += form.tag.size();
+                if (!read_text(line, '"', text_))
+                    return finish_value(false);
+                auto stored = hive_.store(text_.data(), text_.length, text_.wide);
+                value_.type = form.type;
+                value_.data = stored.bytes;
+                value_.data_length = stored.length;
+                value_.form = stored.wide ? DataForm::wide_text : DataForm::narrow_text;
+                return finish_value(true);
+            }
+            return finish_value(false);
         }
         if (line.starts_with("dword:")) {
             line.at += 6;
@@ -408,45 +523,72 @@ private:
             auto* data = hive_.allocate(4);
             for (int index = 0; index < 4; ++index)
                 data[index] = static_cast<unsigned char>(number >> (8 * index));
-            value.type = reg_dword;
-            value.data = data;
-            value.data_length = 4;
-            return true;
+            value_.type = reg_dword;
+            value_.data = data;
+            value_.data_length = 4;
+            return finish_value(true);
         }
         if (line.starts_with("hex:")) {
             line.at += 4;
-            value.type = reg_binary;
+            value_.type = reg_binary;
         } else if (line.starts_with("hex(")) {
             line.at += 4;
             std::uint64_t type = 0;
             read_unsigned_hex(line, type);
             if (!line.starts_with("):"))
-                return false;
+                return finish_value(false);
             line.at += 2;
-            value.type = static_cast<std::uint32_t>(type);
+            value_.type = static_cast<std::uint32_t>(type);
         } else {
-            return false;
+            return finish_value(false);
         }
-        if (!read_hex_bytes(line))
-            return false;
+        bytes_.clear();
+        continue_value(line);
+    }
+
+    /// Goes on with the hex data of the value being read.
+    void continue_value(Cursor& line)
+    {
+        switch (read_hex_bytes(line)) {
+        case Hex::more:
+            continuing_ = true;
+            return;
+        case Hex::failed:
+            return finish_value(false);
+        case Hex::done:
+            break;
+        }
         auto* data = hive_.allocate(bytes_.size());
         if (!bytes_.empty())
             std::memcpy(data, bytes_.data(), bytes_.size());
-        value.data = data;
-        value.data_length = static_cast<std::uint32_t>(bytes_.size());
-        value.form = DataForm::bytes;
-        return true;
+        value_.data = data;
+        value_.data_length = static_cast<std::uint32_t>(bytes_.size());
+        value_.form = DataForm::bytes;
+        finish_value(true);
     }
 
-    bool read_hex_bytes(Cursor& line)
+    Hex read_hex_bytes(Cursor& line)
     {
-        bytes_.clear();
         for (;;) {
+            // Room for the line's bytes, growing by doubling: a value may
+            // go on over millions of lines.
+            std::size_t wanted = bytes_.size() + static_cast<std::size_t>(line.end - line.at) / 2 + 1;
+            if (wanted > bytes_.capacity())
+                bytes_.reserve(std::max(wanted, bytes_.capacity() * 2));
             while (is_hex_digit(line.peek())) {
-                std::uint64_t byte = 0;
-                read_unsigned_hex(line, byte);
-                if (byte > 0xFF)
-                    return false;
+                unsigned byte;
+                // Two digits and no third, the form the server writes: no
+                // sign, prefix or overflow to care about.
+                if (line.end - line.at >= 2 && is_hex_digit(line.at[1]) && (line.end - line.at == 2 || !is_hex_digit(line.at[2]))) {
+                    byte = hex_value(line.at[0]) << 4 | hex_value(line.at[1]);
+                    line.at += 2;
+                } else {
+                    std::uint64_t number = 0;
+                    read_unsigned_hex(line, number);
+                    if (number > 0xFF)
+                        return Hex::failed;
+                    byte = static_cast<unsigned>(number);
+                }
                 bytes_.push_back(static_cast<unsigned char>(byte));
                 line.skip_spaces();
                 if (line.peek() == ',')
@@ -455,12 +597,12 @@ private:
             }
             line.skip_spaces();
             if (line.done())
-                return true;
+                return Hex::done;
             if (*line.at != '\\')
-                return false;
+                return Hex::failed;
             // The data goes on in the next line, whatever that line holds.
             if (!next_line(line))
-                return false;
+                return last_ ? Hex::failed : Hex::more;
             line.skip_spaces();
         }
     }
@@ -470,18 +612,23 @@ private:
         std::size_t length;
     };
 
-    const char* begin_;
-    const char* at_;
-    const char* end_;
     Hive& hive_;
     NodeIndex base_;
     const LinkFollower& follow_link_;
-    const std::function<void(std::size_t)>& consumed_;
-    bool has_nul_;
-    std::size_t released_ = 0;
+    const char* at_ = nullptr;
+    const char* end_ = nullptr;
+    bool last_ = false;
+    bool has_nul_ = false;
+    bool header_read_ = false;
+    bool rejected_ = false;
+    ParseResult result_;
     NodeIndex key_ = no_node;
-    std::vector<char16_t> text_;
-    std::vector<char16_t> name_;
+    // The value being read, which hex data may carry over into the next piece.
+    bool continuing_ = false;
+    ValueNode value_;
+    NodeIndex value_key_ = no_node;
+    Units text_;
+    Units name_;
     std::vector<unsigned char> bytes_;
     std::vector<Span> components_;
     // The previous key's names and nodes.
@@ -492,10 +639,56 @@ private:
 
 } // namespace
 
-ParseResult parse_registry_file(std::span<const char> contents, Hive& hive, NodeIndex base, const LinkFollower& follow_link,
-    const std::function<void(std::size_t)>& consumed)
+ParseResult parse_registry_file(
+    const ReadFunction& read, Hive& hive, NodeIndex base, const LinkFollower& follow_link, std::size_t chunk_size)
 {
-    return Parser(contents, hive, base, follow_link, consumed).run();
+    Parser parser(hive, base, follow_link);
+    std::size_t capacity = std::max<std::size_t>(chunk_size, 1);
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    std::size_t held = 0; // bytes in the buffer; those after the last line feed wait for the rest of their line
+    for (;;) {
+        if (held == capacity) {
+            // One line fills the whole piece: make room for the rest of it.
+            auto bigger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+            std::memcpy(bigger.get(), buffer.get(), held);
+            buffer = std::move(bigger);
+            capacity *= 2;
+        }
+        std::ptrdiff_t count = read(buffer.get() + held, capacity - held);
+        if (count < 0) {
+            // What was read so far is loaded; the caller reports the file.
+            auto result = parser.take_result();
+            result.read_failed = true;
+            return result;
+        }
+        const bool last = count == 0;
+        const char* start = buffer.get();
+        const char* fresh = start + held;
+        held += static_cast<std::size_t>(count);
+        std::size_t whole = held;
+        if (!last) {
+            const char* end = start + held;
+            const char* newline = end;
+            while (newline != fresh && newline[-1] != '\n')
+                --newline;
+            // The bytes held over end no line, so only what came can.
+            if (newline == fresh)
+                continue;
+            whole = static_cast<std::size_t>(newline - start);
+        }
+        if (!parser.feed(start, start + whole, last) || last)
+            break;
+        std::memmove(buffer.get(), start + whole, held - whole);
+        held -= whole;
+    }
+    return parser.take_result();
+}
+
+ParseResult parse_registry_file(std::span<const char> contents, Hive& hive, NodeIndex base, const LinkFollower& follow_link)
+{
+    Parser parser(hive, base, follow_link);
+    parser.feed(contents.data(), contents.data() + contents.size(), true);
+    return parser.take_result();
 }
 
 } // namespace hivedump::registry::wine

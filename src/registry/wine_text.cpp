@@ -76,10 +76,24 @@ int compare_names(const TextView& left, const TextView& right)
 {
     const auto& table = fold_table();
     auto common = std::min(left.length, right.length);
-    for (std::uint32_t index = 0; index < common; ++index) {
-        int difference = static_cast<int>(table[left[index]]) - static_cast<int>(table[right[index]]);
-        if (difference != 0)
-            return difference;
+    if (!left.wide && !right.wide) {
+        // Most names are one byte a unit: no unit to assemble, and equal
+        // bytes need no folding.
+        for (std::uint32_t index = 0; index < common; ++index) {
+            unsigned a = left.bytes[index];
+            unsigned b = right.bytes[index];
+            if (a == b)
+                continue;
+            int difference = static_cast<int>(table[a]) - static_cast<int>(table[b]);
+            if (difference != 0)
+                return difference;
+        }
+    } else {
+        for (std::uint32_t index = 0; index < common; ++index) {
+            int difference = static_cast<int>(table[left[index]]) - static_cast<int>(table[right[index]]);
+            if (difference != 0)
+                return difference;
+        }
     }
     return static_cast<int>(left.length) - static_cast<int>(right.length);
 }
@@ -90,6 +104,11 @@ std::uint32_t name_hash(const TextView& name)
 {
     const auto& table = fold_table();
     std::uint32_t hash = 2166136261u;
+    if (!name.wide) {
+        for (std::uint32_t index = 0; index < name.length; ++index)
+            hash = (hash ^ table[name.bytes[index]]) * 16777619u;
+        return hash;
+    }
     for (std::uint32_t index = 0; index < name.length; ++index)
         hash = (hash ^ table[name[index]]) * 16777619u;
     return hash;
@@ -121,6 +140,8 @@ AnsiConverter::AnsiConverter(std::uint32_t code_page)
         for (std::uint16_t unit = 0; unit < 0x80; ++unit)
             tables_->unit_bytes[unit] = unit;
     }
+    low_units_single_
+        = std::all_of(tables_->unit_bytes.begin(), tables_->unit_bytes.begin() + 0x100, [](std::uint16_t bytes) { return bytes <= 0xFF; });
 }
 
 AnsiConverter::~AnsiConverter() = default;
@@ -142,6 +163,14 @@ std::size_t AnsiConverter::convert(const TextView& text, char* out, std::size_t 
 {
     const auto& table = tables_->unit_bytes;
     std::size_t written = 0;
+    if (!text.wide && low_units_single_) {
+        // One byte in, one byte out.
+        std::size_t count = std::min<std::size_t>(text.length, capacity);
+        const std::uint16_t* bytes_of = table.data();
+        for (std::size_t index = 0; index < count; ++index)
+            out[index] = static_cast<char>(bytes_of[text.bytes[index]]);
+        return count;
+    }
     for (std::uint32_t index = 0; index < text.length; ++index) {
         auto bytes = table[text[index]];
         if (bytes <= 0xFF) {
@@ -168,6 +197,13 @@ void AnsiConverter::append(const TextView& text, std::string& out) const
 }
 
 std::u16string AnsiConverter::to_utf16(std::string_view text) const
+{
+    std::u16string result;
+    to_utf16(text, result);
+    return result;
+}
+
+void AnsiConverter::to_utf16(std::string_view text, std::u16string& result) const
 {
     auto& units = tables_->byte_units;
     if (units.empty()) {
@@ -211,7 +247,7 @@ std::u16string AnsiConverter::to_utf16(std::string_view text) const
             }
         }
     }
-    std::u16string result;
+    result.clear();
     result.reserve(text.size());
     for (std::size_t index = 0; index < text.size(); ++index) {
         auto byte = static_cast<unsigned char>(text[index]);
@@ -226,7 +262,6 @@ std::u16string AnsiConverter::to_utf16(std::string_view text) const
         }
         result.push_back(units[byte]);
     }
-    return result;
 }
 
 } // namespace hivedump::registry::wine

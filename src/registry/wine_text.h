@@ -53,6 +53,8 @@ public:
 
     /// Converts ANSI text back to UTF-16, as a path handed to an A function is.
     std::u16string to_utf16(std::string_view text) const;
+    /// The same into `result`, whose room is kept for the next call.
+    void to_utf16(std::string_view text, std::u16string& result) const;
 
     /// The bytes of one unit: one byte, or a lead byte in the high half and a
     /// trail byte in the low half.
@@ -62,6 +64,7 @@ private:
     struct Tables;
     std::uint32_t code_page_ = 1252;
     bool double_byte_ = false;
+    bool low_units_single_ = false; ///< every unit below 0x100 becomes one byte
     std::unique_ptr<Tables> tables_;
 };
 

@@ -57,15 +57,16 @@ public:
         return true;
     }
 
-    registry::ValueRead prepare_read()
+    // Filled in place: a returned copy made the CPU wait on its own stores
+    // for every value.
+    void prepare_read(registry::ValueRead& read)
     {
-        registry::ValueRead read;
         read.name = { reinterpret_cast<char*>(name_.get()), name_capacity_ };
         read.name[0] = '\0';
         read.data = { data_.get(), data_capacity_ };
         read.name_length = static_cast<std::uint32_t>(std::min<std::size_t>(name_capacity_, UINT32_MAX));
         read.data_size = static_cast<std::uint32_t>(std::min<std::size_t>(data_capacity_, UINT32_MAX));
-        return read;
+        read.type = 0;
     }
 
     std::size_t data_capacity() const { return data_capacity_; }
@@ -89,6 +90,12 @@ std::uint8_t data_byte(std::span<const std::byte> data, std::size_t index)
     return index < data.size() ? static_cast<std::uint8_t>(data[index]) : 0;
 }
 
+// find_first_of searches the set once for every byte of the text.
+bool has_line_break(std::string_view text)
+{
+    return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
+}
+
 struct Scratch {
     std::string name;
     std::string text;
@@ -102,7 +109,7 @@ void write_value(const ExportContext& context, std::string_view name, std::uint3
     case value_type::string: {
         std::string_view text = text_of(data);
         // A line break cannot stand between quotes and be read back.
-        if (text.find_first_of("\r\n") != std::string_view::npos) {
+        if (has_line_break(text)) {
             write_hex_value(stream, scratch.name, type, data);
             return;
         }
@@ -143,7 +150,7 @@ int dump_values(const ExportContext& context, registry::Handle key)
         registry::ValueRead read;
         Status status = registry::status::success;
         for (int attempt = 1;; ++attempt) {
-            read = buffers.prepare_read();
+            buffers.prepare_read(read);
             status = registry.enum_value(key, index, read);
             if (status != registry::status::more_data || attempt == max_reads_per_value)
                 break;
