@@ -1,5 +1,6 @@
 #include "format/export_format.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace hivedump {
@@ -105,6 +106,47 @@ void escape_text(std::string_view text, const CodePage& code_page, std::string& 
             escaped.push_back('\\');
         escaped.push_back(byte);
     }
+}
+
+void escape_name(std::string_view name, const CodePage& code_page, std::string& escaped)
+{
+    escape_text(name, code_page, escaped);
+    if (escaped.find_first_of("\r\n") == std::string::npos)
+        return;
+    std::string with_breaks;
+    with_breaks.reserve(escaped.size() + 8);
+    for (char byte : escaped) {
+        if (byte == '\n')
+            with_breaks.append("\\n");
+        else if (byte == '\r')
+            with_breaks.append("\\r");
+        else
+            with_breaks.push_back(byte);
+    }
+    escaped = std::move(with_breaks);
+}
+
+void write_string_value_escaping(TextStream& stream, std::string_view name, std::string_view text, const CodePage& code_page)
+{
+    constexpr std::size_t piece_size = 64 * 1024;
+    write_name_prefix(stream, name);
+    stream.put('"');
+    std::string piece;
+    for (std::size_t at = 0; at < text.size();) {
+        std::size_t end = std::min(text.size(), at + piece_size);
+        if (code_page.is_double_byte()) {
+            // Pieces end between characters, never between a lead byte and
+            // its trail byte.
+            std::size_t boundary = at;
+            while (boundary < end)
+                boundary += code_page.is_lead_byte(static_cast<unsigned char>(text[boundary])) && boundary + 1 < text.size() ? 2 : 1;
+            end = boundary;
+        }
+        escape_text(text.substr(at, end - at), code_page, piece);
+        stream.write(piece);
+        at = end;
+    }
+    stream.write_verbatim("\"\r\n");
 }
 
 void write_string_value(TextStream& stream, std::string_view name, std::string_view text)

@@ -41,6 +41,15 @@ void escape_char(std::string& text, char character, const CodePage& code_page);
 /// escape_char does for each in turn, in one pass.
 void escape_text(std::string_view text, const CodePage& code_page, std::string& escaped);
 
+/// Escapes a value name: as escape_text, and a line feed or carriage return
+/// as \n or \r, which the registry editor reads back, so that no name can
+/// split its entry's line.
+void escape_name(std::string_view name, const CodePage& code_page, std::string& escaped);
+
+/// The string form for a text not yet escaped; the text is escaped piece by
+/// piece on its way out, so a huge value is never held twice.
+void write_string_value_escaping(TextStream& stream, std::string_view name, std::string_view text, const CodePage& code_page);
+
 /// The value forms; `name` is already escaped and an empty one selects the
 /// default-value ("@") form.
 void write_string_value(TextStream& stream, std::string_view name, std::string_view text);

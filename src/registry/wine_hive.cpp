@@ -178,4 +178,12 @@ TextView Hive::store(const char16_t* units, std::size_t length, bool wide)
     return { bytes, static_cast<std::uint32_t>(length), wide };
 }
 
+TextView Hive::store_plain(const char* bytes, std::size_t length)
+{
+    auto* stored = arena_.allocate(length);
+    if (length != 0)
+        std::memcpy(stored, bytes, length);
+    return { stored, static_cast<std::uint32_t>(length), false };
+}
+
 } // namespace hivedump::registry::wine

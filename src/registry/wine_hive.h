@@ -135,6 +135,8 @@ public:
     TextView store(const char16_t* units, std::size_t length);
     /// The same when the caller knows whether some unit is above 0xFF.
     TextView store(const char16_t* units, std::size_t length, bool wide);
+    /// Text whose every unit is the byte it was read from.
+    TextView store_plain(const char* bytes, std::size_t length);
     unsigned char* allocate(std::size_t size) { return arena_.allocate(size); }
 
     /// The value with that name, case folded, the last one added winning; or no_node.

@@ -41,7 +41,9 @@ class RegistryFile {
 public:
     explicit RegistryFile(const std::string& path)
     {
-        descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        // Not blocking: a named pipe in place of the file must fail at once
+        // rather than wait for a writer.
+        descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
         if (descriptor_ < 0)
             return;
         struct stat info { };

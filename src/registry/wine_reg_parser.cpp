@@ -160,6 +160,11 @@ char16_t* decode_utf8(Cursor& cursor, char16_t* out)
     return out;
 }
 
+/// Texts longer than this that hold no escapes are stored from the file's
+/// bytes as they stand: decoded to 16-bit units first, a value of hundreds of
+/// megabytes would cost three times its size while it is read.
+constexpr std::ptrdiff_t long_text = 64 * 1024;
+
 /// Reads escaped text up to `terminator` (a quote or a closing bracket),
 /// leaving the cursor after it. Returns false when the line ends first.
 bool read_text(Cursor& cursor, char terminator, Units& text)
@@ -304,7 +309,9 @@ public:
             header_read_ = true;
             rejected_ = !line.starts_with("WINE REGISTRY Version 2");
             line.at += rejected_ ? 0 : 23;
-            if (!rejected_ && !line.done() && *line.at >= '0' && *line.at <= '9')
+            // Wine takes the header line only whole: a carriage return may
+            // end it, nothing else may follow.
+            if (!rejected_ && !line.done() && !(line.end - line.at == 1 && *line.at == '\r'))
                 rejected_ = true;
             if (rejected_)
                 return false;
@@ -477,6 +484,22 @@ private:
 
     /// Adds the value read; the server keeps the name with no data when the
     /// data does not parse.
+    /// A long text without escapes or characters beyond ASCII, stored from
+    /// the line itself; false, touching nothing, for any other text.
+    bool read_long_plain_text(Cursor& line, TextView& stored)
+    {
+        if (line.end - line.at <= long_text)
+            return false;
+        const char* at = line.at;
+        while (at != line.end && is_plain(*at))
+            ++at;
+        if (at == line.end || *at != '"')
+            return false;
+        stored = hive_.store_plain(line.at, static_cast<std::size_t>(at - line.at));
+        line.at = at + 1;
+        return true;
+    }
+
     void finish_value(bool parsed)
     {
         continuing_ = false;
@@ -505,9 +528,12 @@ private:
                 if (!line.starts_with(form.tag))
                     continue;
                 line.at += form.tag.size();
-                if (!read_text(line, '"', text_))
-                    return finish_value(false);
-                auto stored = hive_.store(text_.data(), text_.length, text_.wide);
+                TextView stored;
+                if (!read_long_plain_text(line, stored)) {
+                    if (!read_text(line, '"', text_))
+                        return finish_value(false);
+                    stored = hive_.store(text_.data(), text_.length, text_.wide);
+                }
                 value_.type = form.type;
                 value_.data = stored.bytes;
                 value_.data_length = stored.length;

@@ -98,13 +98,12 @@ bool has_line_break(std::string_view text)
 
 struct Scratch {
     std::string name;
-    std::string text;
 };
 
 void write_value(const ExportContext& context, std::string_view name, std::uint32_t type, std::span<const std::byte> data, Scratch& scratch)
 {
     auto& stream = context.stream;
-    escape_text(name, context.code_page, scratch.name);
+    escape_name(name, context.code_page, scratch.name);
     switch (type) {
     case value_type::string: {
         std::string_view text = text_of(data);
@@ -113,8 +112,7 @@ void write_value(const ExportContext& context, std::string_view name, std::uint3
             write_hex_value(stream, scratch.name, type, data);
             return;
         }
-        escape_text(text, context.code_page, scratch.text);
-        write_string_value(stream, scratch.name, scratch.text);
+        write_string_value_escaping(stream, scratch.name, text, context.code_page);
         return;
     }
     case value_type::dword:

@@ -42,9 +42,17 @@ std::optional<std::string> unescape(std::string_view escaped, const CodePage& co
             text.push_back(byte);
             text.push_back(escaped[++i]);
         } else if (byte == '\\') {
-            if (i + 1 == escaped.size() || (escaped[i + 1] != '\\' && escaped[i + 1] != '"'))
+            if (i + 1 == escaped.size())
                 return std::nullopt;
-            text.push_back(escaped[++i]);
+            char next = escaped[++i];
+            if (next == 'n')
+                text.push_back('\n');
+            else if (next == 'r')
+                text.push_back('\r');
+            else if (next == '\\' || next == '"')
+                text.push_back(next);
+            else
+                return std::nullopt;
         } else if (byte == '"') {
             return std::nullopt;
         } else {

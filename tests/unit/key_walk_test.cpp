@@ -1,3 +1,4 @@
+#include "format/export_format.h"
 #include "registry/memory_registry.h"
 #include "test_support.h"
 #include "walk/key_walk.h"
@@ -232,6 +233,32 @@ TEST(ValueExport, FormsByType)
              "\"q\"=hex(b):01,00,00,00,00,00,00,00\n"
              "\"none\"=hex(0):\n"
              "\n"));
+}
+
+TEST(ValueExport, LineBreaksInNamesAreEscapedSoNoEntryIsSplit)
+{
+    // Unescaped, the name would end the line and "[HKEY_LOCAL_MACHINE]" would
+    // import as a key header of another master key.
+    Walk walk;
+    auto& key = walk.registry.key(registry::users, "K");
+    walk.registry.set_string(key, "a\n[HKEY_LOCAL_MACHINE]\r\n@", "x");
+    walk.registry.set_string(key, "a\\n", "literal");
+    EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n\"a\\n[HKEY_LOCAL_MACHINE]\\r\\n@\"=\"x\"\n\"a\\\\n\"=\"literal\"\n\n"));
+}
+
+TEST(ValueExport, HugeStringIsEscapedInPiecesWithoutCuttingACharacter)
+{
+    // Pieces of 64 KiB: put a lead byte last in the first one, its trail
+    // byte a backslash, and plain backslashes around.
+    Walk walk;
+    walk.registry.set_code_page(CodePage::from_number(932));
+    std::string text(65535, 'a');
+    text += "\x95\\\\\"";
+    text += std::string(200000, '\\');
+    walk.registry.set_string(walk.registry.key(registry::users, "K"), "", text);
+    std::string escaped;
+    escape_text(text, walk.registry.code_page(), escaped);
+    EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n@=\"" + escaped + "\"\n\n"));
 }
 
 TEST(ValueExport, ShortDoubleWordNeverShowsAnEarlierValuesBytes)
