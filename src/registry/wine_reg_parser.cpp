@@ -309,9 +309,9 @@ public:
             header_read_ = true;
             rejected_ = !line.starts_with("WINE REGISTRY Version 2");
             line.at += rejected_ ? 0 : 23;
-            // Wine takes the header line only whole: a carriage return may
-            // end it, nothing else may follow.
-            if (!rejected_ && !line.done() && !(line.end - line.at == 1 && *line.at == '\r'))
+            // Wine takes the header only when a carriage return or the line
+            // end follows it.
+            if (!rejected_ && !line.done() && *line.at != '\r')
                 rejected_ = true;
             if (rejected_)
                 return false;
