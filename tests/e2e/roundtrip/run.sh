@@ -149,14 +149,23 @@ show_diff() {
     diff -u <(cat -A "$expected") <(cat -A "$actual") | tail -n +3 | head -n 40 | cut -c 1-160 | sed 's/^/    /'
 }
 
-# Exports KEY into FILE (a Unix path): status 0 and nothing on either output.
+# Exports KEY into FILE (a Unix path): status 0 and nothing on either output,
+# or, for the first export of the key with a line break in a subkey's name,
+# status 255 and the line that says that subkey was left out.
 export_key() {
-    local prefix=$1 key=$2 file=$3 label=$4 status
+    local prefix=$1 key=$2 file=$3 label=$4 status want_status=0 want_stdout=
+    # The key left out is not there to leave out again after the import.
+    case $key:$(basename "$file") in
+    *\\LineBreakNames:first.reg)
+        want_status=255
+        want_stdout=$(printf "can't export key [%s\\\\Key with\\\\na line feed]\r" "$key")
+        ;;
+    esac
     rm -f "$file"
     _hivedump_env "$prefix" timeout 120 "$HIVEDUMP_WINE64" "$exe" "$key" "$(_hivedump_windows_path "$file")" \
         >"$file.stdout" 2>"$file.stderr" </dev/null
     status=$?
-    if [ "$status" != 0 ] || [ -s "$file.stdout" ] || [ -s "$file.stderr" ] || [ ! -f "$file" ]; then
+    if [ "$status" != "$want_status" ] || [ "$(cat "$file.stdout")" != "$want_stdout" ] || [ -s "$file.stderr" ] || [ ! -f "$file" ]; then
         note_failure "$label" "export of $key: status $status, output: $(cat "$file.stdout" "$file.stderr" | head -c 300 | tr '\r\n' '  ')"
         return 1
     fi
@@ -194,9 +203,9 @@ run_case() {
     export_key "$prefix" "$full" "$dir/second.reg" "$label" || return 1
     list_registry "$prefix" "$path" "$dir/after.registry"
     if [ "$key" = LineBreakNames ]; then
-        # A value name of data/line_break_names.txt reached out of the exported key.
-        if ! hivedump_prefix_run "$prefix" reg query HKEY_CURRENT_USER /ve 2>/dev/null | grep -q 706C616E746564; then
-            echo "FAIL $label: the import did not set the default value of HKEY_CURRENT_USER"
+        # No value name of data/line_break_names.txt may reach out of the exported key.
+        if hivedump_prefix_run "$prefix" reg query HKEY_CURRENT_USER /ve 2>/dev/null | grep -q 706C616E746564; then
+            echo "FAIL $label: the import set the default value of HKEY_CURRENT_USER"
             problems=1
         fi
         hivedump_prefix_run "$prefix" reg delete HKEY_CURRENT_USER /ve /f >>"$prefix/.hivedump-log" 2>&1
