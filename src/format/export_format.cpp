@@ -115,15 +115,20 @@ void escape_name(std::string_view name, const CodePage& code_page, std::string& 
         return;
     std::string with_breaks;
     with_breaks.reserve(escaped.size() + 8);
-    for (char byte : escaped) {
-        if (byte == '\n')
-            with_breaks.append("\\n");
-        else if (byte == '\r')
-            with_breaks.append("\\r");
-        else
-            with_breaks.push_back(byte);
-    }
+    append_showing_line_breaks(with_breaks, escaped);
     escaped = std::move(with_breaks);
+}
+
+void append_showing_line_breaks(std::string& out, std::string_view text)
+{
+    for (char byte : text) {
+        if (byte == '\n')
+            out.append("\\n");
+        else if (byte == '\r')
+            out.append("\\r");
+        else
+            out.push_back(byte);
+    }
 }
 
 void write_string_value_escaping(TextStream& stream, std::string_view name, std::string_view text, const CodePage& code_page)

@@ -46,6 +46,9 @@ void escape_text(std::string_view text, const CodePage& code_page, std::string& 
 /// split its entry's line.
 void escape_name(std::string_view name, const CodePage& code_page, std::string& escaped);
 
+/// Appends `text` with each line feed as \n and each carriage return as \r.
+void append_showing_line_breaks(std::string& out, std::string_view text);
+
 /// The string form for a text not yet escaped; the text is escaped piece by
 /// piece on its way out, so a huge value is never held twice.
 void write_string_value_escaping(TextStream& stream, std::string_view name, std::string_view text, const CodePage& code_page);

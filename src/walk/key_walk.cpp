@@ -70,14 +70,7 @@ void leave_out_key(const ExportContext& context, std::string_view master_key, st
     std::string message = "can't export key [";
     message.append(master_key);
     message.push_back('\\');
-    for (char byte : path) {
-        if (byte == '\n')
-            message.append("\\n");
-        else if (byte == '\r')
-            message.append("\\r");
-        else
-            message.push_back(byte);
-    }
+    append_showing_line_breaks(message, path);
     message.append("]\n");
     context.say(message);
     if (context.key_left_out != nullptr)
