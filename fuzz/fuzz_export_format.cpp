@@ -162,16 +162,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (registry.open_handle_count() != 0)
         fail("a handle was left open", file.text());
-    if (!console.text().empty())
+    // A subkey whose name holds a line break is left out, and said so.
+    bool subkey_left_out = has_subkey && subkey_name.find_first_of("\r\n") != std::string::npos;
+    std::string expected_console;
+    if (subkey_left_out) {
+        expected_console = "can't export key [HKEY_CURRENT_USER\\Fuzz\\";
+        append_showing_line_breaks(expected_console, subkey_name);
+        expected_console += "]\n";
+        has_subkey = false;
+    }
+    if (console.text() != expected_console)
         fail("unexpected message: " + console.text(), file.text());
 
-    // A line feed in a name splits its line: such a file cannot be read back.
-    for (const auto& value : key.values) {
-        if (value.name.find('\n') != std::string::npos)
-            return 0;
+    // Value names show their line breaks as \n and \r and read back, but in a
+    // double-byte code page a lead byte before the break (no character of the
+    // code page) takes the backslash of \n for its trail byte.
+    if (code_page.is_double_byte()) {
+        for (const auto& value : key.values) {
+            if (value.name.find_first_of("\r\n") != std::string::npos)
+                return 0;
+        }
     }
-    if (subkey_name.find('\n') != std::string::npos)
-        return 0;
 
     auto read = testing::read_export(file.text(), code_page);
     if (!read.ok())
