@@ -12,6 +12,7 @@ jobs=$(nproc 2>/dev/null || echo 2)
 echo "== Windows builds"
 cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake >/dev/null
 cmake --build build-win32 -j "$jobs"
+(cd build-win32 && cpack -G ZIP >/dev/null && ls hivedump-*-win32.zip)
 cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/null
 cmake --build build-win64 -j "$jobs"
 
