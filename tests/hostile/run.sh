@@ -68,6 +68,11 @@ fi
 
 root=$(mktemp -d "${TMPDIR:-/tmp}/hivedump-hostile.XXXXXX") || exit 1
 chmod 755 "$root"
+# Cases run as another user need programs that user may reach: the build
+# tree may lie below a home only its owner can enter.
+mkdir -p "$root/bin"
+cp "$tool" "$meter" "$root/bin/"
+chmod 755 "$root/bin" "$root/bin/"*
 cleanup() {
     if [ "${HIVEDUMP_HOSTILE_KEEP:-0}" = 1 ]; then
         echo "kept: $root"
@@ -96,15 +101,16 @@ bytes_of() {
 run_tool() {
     local dir=$1
     shift
-    local as=()
+    local as=() run_tool=$tool run_meter=$meter
     if [ -n "$run_as" ]; then
         as=(setpriv --reuid="$run_as" --regid="$(id -g "$run_as")" --clear-groups)
+        run_tool=$root/bin/hivedump run_meter=$root/bin/peak_rss
     fi
     (
         ulimit -s "$stack_kib" || exit 99
         cd "$dir" || exit 99
         exec env -i PATH=/usr/bin:/bin LC_ALL=C HOME="$dir" WINEPREFIX="$prefix" \
-            "${as[@]}" "$meter" timeout -s KILL "$time_limit" "$tool" "$@"
+            "${as[@]}" "$run_meter" timeout -s KILL "$time_limit" "$run_tool" "$@"
     ) >"$dir/stdout" 2>"$dir/stderr"
     run_status=$?
     # peak_rss adds its "seconds kib" as the last line of standard error.
