@@ -97,20 +97,8 @@ for lang in $langs; do
 done
 
 # Booting a prefix takes a while; the locales boot side by side.
-pids=()
-for lang in $langs; do
-    hivedump_prefix_create "$lang" "$work/data" >"$work/prefix.$lang" &
-    pids+=($!)
-done
-boot_failed=0
-for pid in "${pids[@]}"; do
-    wait "$pid" || boot_failed=1
-done
-for lang in $langs; do
-    prefix=$(cat "$work/prefix.$lang")
-    [ -n "$prefix" ] && prefix_of[$lang]=$prefix
-done
-if [ "$boot_failed" = 1 ]; then
+# shellcheck disable=SC2086
+if ! hivedump_prefix_create_each "$work/data" "$work" $langs; then
     echo "FAIL: could not set up a Wine prefix"
     exit 1
 fi

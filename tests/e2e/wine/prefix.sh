@@ -102,3 +102,24 @@ _hivedump_windows_path() {
     path=$(readlink -f "$1")
     printf 'Z:%s\n' "${path//\//\\}"
 }
+
+# hivedump_prefix_create_each DATADIR WORKDIR LANG...: boots one prefix per
+# locale, side by side, and records each in the caller's associative array
+# prefix_of; fails when any of them could not be set up.
+hivedump_prefix_create_each() {
+    local data=$1 work=$2 lang pid failed=0 prefix
+    shift 2
+    local pids=()
+    for lang in "$@"; do
+        hivedump_prefix_create "$lang" "$data" >"$work/prefix.$lang" &
+        pids+=($!)
+    done
+    for pid in "${pids[@]}"; do
+        wait "$pid" || failed=1
+    done
+    for lang in "$@"; do
+        prefix=$(cat "$work/prefix.$lang")
+        [ -n "$prefix" ] && prefix_of[$lang]=$prefix
+    done
+    return "$failed"
+}
