@@ -46,6 +46,10 @@ void escape_text(std::string_view text, const CodePage& code_page, std::string& 
 /// split its entry's line.
 void escape_name(std::string_view name, const CodePage& code_page, std::string& escaped);
 
+/// True when `text` holds a line feed or a carriage return, which no quoted
+/// form or header line can carry.
+bool has_line_break(std::string_view text);
+
 /// Appends `text` with each line feed as \n and each carriage return as \r.
 void append_showing_line_breaks(std::string& out, std::string_view text);
 

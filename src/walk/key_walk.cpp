@@ -60,8 +60,6 @@ bool is_on_path(const std::vector<Level>& levels, const std::string& identity)
     return false;
 }
 
-bool has_line_break(std::string_view name) { return name.find_first_of("\r\n") != std::string_view::npos; }
-
 // A header line cannot hold a line break: split, it would import as other
 // keys, even under another master key. Such a key is left out, and said so
 // on one line.

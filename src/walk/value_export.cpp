@@ -90,39 +90,30 @@ std::uint8_t data_byte(std::span<const std::byte> data, std::size_t index)
     return index < data.size() ? static_cast<std::uint8_t>(data[index]) : 0;
 }
 
-// find_first_of searches the set once for every byte of the text.
-bool has_line_break(std::string_view text)
-{
-    return std::any_of(text.begin(), text.end(), [](char c) { return c == '\r' || c == '\n'; });
-}
-
-struct Scratch {
-    std::string name;
-};
-
-void write_value(const ExportContext& context, std::string_view name, std::uint32_t type, std::span<const std::byte> data, Scratch& scratch)
+void write_value(
+    const ExportContext& context, std::string_view name, std::uint32_t type, std::span<const std::byte> data, std::string& escaped_name)
 {
     auto& stream = context.stream;
-    escape_name(name, context.code_page, scratch.name);
+    escape_name(name, context.code_page, escaped_name);
     switch (type) {
     case value_type::string: {
         std::string_view text = text_of(data);
         // A line break cannot stand between quotes and be read back.
         if (has_line_break(text)) {
-            write_hex_value(stream, scratch.name, type, data);
+            write_hex_value(stream, escaped_name, type, data);
             return;
         }
-        write_string_value_escaping(stream, scratch.name, text, context.code_page);
+        write_string_value_escaping(stream, escaped_name, text, context.code_page);
         return;
     }
     case value_type::dword:
-        write_dword_value(stream, scratch.name, { data_byte(data, 3), data_byte(data, 2), data_byte(data, 1), data_byte(data, 0) });
+        write_dword_value(stream, escaped_name, { data_byte(data, 3), data_byte(data, 2), data_byte(data, 1), data_byte(data, 0) });
         return;
     case value_type::dword_big_endian:
-        write_dword_value(stream, scratch.name, { data_byte(data, 0), data_byte(data, 1), data_byte(data, 2), data_byte(data, 3) });
+        write_dword_value(stream, escaped_name, { data_byte(data, 0), data_byte(data, 1), data_byte(data, 2), data_byte(data, 3) });
         return;
     default:
-        write_hex_value(stream, scratch.name, type, data);
+        write_hex_value(stream, escaped_name, type, data);
         return;
     }
 }
@@ -143,7 +134,7 @@ int dump_values(const ExportContext& context, registry::Handle key)
         return 1;
     }
 
-    Scratch scratch;
+    std::string escaped_name;
     for (std::uint32_t index = 0; index < info.value_count; ++index) {
         registry::ValueRead read;
         Status status = registry::status::success;
@@ -164,7 +155,7 @@ int dump_values(const ExportContext& context, registry::Handle key)
             continue;
         std::size_t name_length = std::min<std::size_t>(read.name_length, read.name.size());
         std::size_t data_size = std::min<std::size_t>(read.data_size, read.data.size());
-        write_value(context, { read.name.data(), name_length }, read.type, read.data.first(data_size), scratch);
+        write_value(context, { read.name.data(), name_length }, read.type, read.data.first(data_size), escaped_name);
     }
     return 0;
 }
