@@ -61,10 +61,13 @@ void write_key_header(TextStream& stream, std::string_view master_key, std::stri
 
 void write_block_end(TextStream& stream) { stream.put('\n'); }
 
-void escape_char(std::string& text, char character, const CodePage& code_page)
+namespace {
+
+// A lead byte takes the byte after it along as its trail byte, which is
+// never escaped.
+template <typename NeedsEscape>
+void escape_characters(std::string_view text, const CodePage& code_page, NeedsEscape needs, std::string& escaped)
 {
-    std::string escaped;
-    escaped.reserve(text.size() + 16);
     for (std::size_t i = 0; i < text.size(); ++i) {
         char byte = text[i];
         if (code_page.is_lead_byte(static_cast<unsigned char>(byte)) && i + 1 < text.size()) {
@@ -72,10 +75,20 @@ void escape_char(std::string& text, char character, const CodePage& code_page)
             escaped.push_back(text[++i]);
             continue;
         }
-        if (byte == character)
+        if (needs(byte))
             escaped.push_back('\\');
         escaped.push_back(byte);
     }
+}
+
+} // namespace
+
+void escape_char(std::string& text, char character, const CodePage& code_page)
+{
+    std::string escaped;
+    escaped.reserve(text.size() + 16);
+    escape_characters(
+        text, code_page, [character](char byte) { return byte == character; }, escaped);
     text = std::move(escaped);
 }
 
@@ -95,17 +108,7 @@ void escape_text(std::string_view text, const CodePage& code_page, std::string& 
         escaped.append(text.data() + start, text.size() - start);
         return;
     }
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char byte = text[i];
-        if (code_page.is_lead_byte(static_cast<unsigned char>(byte)) && i + 1 < text.size()) {
-            escaped.push_back(byte);
-            escaped.push_back(text[++i]);
-            continue;
-        }
-        if (needs_escape(byte))
-            escaped.push_back('\\');
-        escaped.push_back(byte);
-    }
+    escape_characters(text, code_page, needs_escape, escaped);
 }
 
 void escape_name(std::string_view name, const CodePage& code_page, std::string& escaped)
