@@ -3,6 +3,7 @@
 #include "format/export_format.h"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <vector>
 
@@ -36,6 +37,74 @@ struct Level {
     std::string path;
     std::string identity;
     std::uint32_t next_subkey = 0;
+};
+
+/// Links can lead the walk to one key again and again (two links to the
+/// next key at every level double the walk at each): past this many walks
+/// of a key's subtree, the key is written without its subkeys.
+constexpr std::uint8_t max_subtree_walks = 8;
+
+/// How many times each key's subtree has been walked, by a hash of the key's
+/// identity: one compact table, since an export may hold millions of keys.
+class SubtreeWalks {
+public:
+    /// Counts one more walk below the key; false once the key has had its share.
+    bool admit(std::string_view identity)
+    {
+        if (identity.empty())
+            return true;
+        std::uint64_t hash = hash_of(identity);
+        if (2 * (used_ + 1) > hashes_.size())
+            grow();
+        std::size_t at = slot_of(hash);
+        if (hashes_[at] == 0) {
+            hashes_[at] = hash;
+            walks_[at] = 0;
+            ++used_;
+        }
+        if (walks_[at] == max_subtree_walks)
+            return false;
+        ++walks_[at];
+        return true;
+    }
+
+private:
+    // FNV-1a, so that every build cuts the walk at the same keys.
+    static std::uint64_t hash_of(std::string_view text)
+    {
+        std::uint64_t hash = 0xcbf29ce484222325u;
+        for (char byte : text)
+            hash = (hash ^ static_cast<unsigned char>(byte)) * 0x100000001b3u;
+        return hash == 0 ? 1 : hash; // 0 marks a free slot
+    }
+
+    std::size_t slot_of(std::uint64_t hash) const
+    {
+        std::size_t mask = hashes_.size() - 1;
+        std::size_t at = static_cast<std::size_t>(hash) & mask;
+        while (hashes_[at] != 0 && hashes_[at] != hash)
+            at = (at + 1) & mask;
+        return at;
+    }
+
+    void grow()
+    {
+        auto old_hashes = std::move(hashes_);
+        auto old_walks = std::move(walks_);
+        hashes_.assign(old_hashes.empty() ? 64 : old_hashes.size() * 2, 0);
+        walks_.assign(hashes_.size(), 0);
+        for (std::size_t index = 0; index < old_hashes.size(); ++index) {
+            if (old_hashes[index] == 0)
+                continue;
+            std::size_t at = slot_of(old_hashes[index]);
+            hashes_[at] = old_hashes[index];
+            walks_[at] = old_walks[index];
+        }
+    }
+
+    std::vector<std::uint64_t> hashes_;
+    std::vector<std::uint8_t> walks_;
+    std::size_t used_ = 0;
 };
 
 enum class Visit { written, abandoned };
@@ -125,7 +194,10 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
 
     auto& registry = context.registry;
     std::vector<Level> levels;
-    levels.push_back({ key, {}, key_path, registry.key_identity(key), 0 });
+    SubtreeWalks walks;
+    std::string identity = registry.key_identity(key);
+    walks.admit(identity);
+    levels.push_back({ key, {}, key_path, std::move(identity), 0 });
     std::vector<char> name(subkey_name_capacity);
 
     while (!levels.empty()) {
@@ -153,7 +225,7 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
         // A link back to a key on the way down would repeat the walk
         // without end: its own block is written, its subtree is not.
         std::string identity = registry.key_identity(subkey);
-        if (is_on_path(levels, identity))
+        if (is_on_path(levels, identity) || !walks.admit(identity))
             continue;
         levels.push_back({ subkey, std::move(owner), std::move(path), std::move(identity), 0 });
     }

@@ -107,10 +107,18 @@ void write_value(
         return;
     }
     case value_type::dword:
-        write_dword_value(stream, escaped_name, { data_byte(data, 3), data_byte(data, 2), data_byte(data, 1), data_byte(data, 0) });
-        return;
     case value_type::dword_big_endian:
-        write_dword_value(stream, escaped_name, { data_byte(data, 0), data_byte(data, 1), data_byte(data, 2), data_byte(data, 3) });
+        // The dword form holds four bytes: a longer value (a float stored
+        // as eight) would lose the rest.
+        if (data.size() > 4) {
+            write_hex_value(stream, escaped_name, type, data);
+            return;
+        }
+        if (type == value_type::dword_big_endian) {
+            write_dword_value(stream, escaped_name, { data_byte(data, 0), data_byte(data, 1), data_byte(data, 2), data_byte(data, 3) });
+            return;
+        }
+        write_dword_value(stream, escaped_name, { data_byte(data, 3), data_byte(data, 2), data_byte(data, 1), data_byte(data, 0) });
         return;
     default:
         write_hex_value(stream, escaped_name, type, data);

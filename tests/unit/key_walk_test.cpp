@@ -208,6 +208,8 @@ TEST(ValueExport, FormsByType)
     walk.registry.set_value(key, "be", 5, bytes_of({ 0x78, 0x56, 0x34, 0x12 }));
     walk.registry.set_value(key, "le", 4, bytes_of({ 0x78, 0x56, 0x34, 0x12 }));
     walk.registry.set_value(key, "short", 4, bytes_of({ 0x01, 0x02 }));
+    walk.registry.set_value(key, "float", 4, bytes_of({ 0, 0, 0, 0, 0, 0, 0xf0, 0x3f }));
+    walk.registry.set_value(key, "be5", 5, bytes_of({ 1, 2, 3, 4, 5 }));
     walk.registry.set_value(key, "link", 6, bytes_of({ 'a', 0, 'b', 0 }));
     walk.registry.set_value(key, "multi", 7, bytes_of({ 'a', 0, 'b', 0, 0 }));
     walk.registry.set_value(key, "lines", 1, bytes_of({ 'a', '\n', 'b', 0 }));
@@ -224,6 +226,8 @@ TEST(ValueExport, FormsByType)
              "\"be\"=dword:78563412\n"
              "\"le\"=dword:12345678\n"
              "\"short\"=dword:00000201\n"
+             "\"float\"=hex(4):00,00,00,00,00,00,f0,3f\n"
+             "\"be5\"=hex(5):01,02,03,04,05\n"
              "\"link\"=hex(6):61,00,62,00\n"
              "\"multi\"=hex(7):61,00,62,00,00\n"
              "\"lines\"=hex(1):61,0a,62,00\n"
@@ -312,6 +316,23 @@ TEST(KeyWalk, LinkBackUpTheTreeIsWrittenButNotDescended)
              "[HKEY_USERS\\K\\sub\\loop]\n\"v\"=dword:00000001\n\n"
              "[HKEY_USERS\\K\\out]\n\n"
              "[HKEY_USERS\\K\\out\\inside]\n\n"));
+    EXPECT_EQ(walk.registry.open_handle_count(), 0u);
+}
+
+TEST(KeyWalk, KeyReachedThroughManyLinksHasItsSubtreeWalkedEightTimes)
+{
+    Walk walk;
+    auto& target = walk.registry.key(registry::users, "T");
+    walk.registry.key(registry::users, "T\\x");
+    std::string expected;
+    for (char link = 'a'; link <= 'j'; ++link) {
+        std::string path = std::string("K\\") + link;
+        walk.registry.key(registry::users, path).link = &target;
+        expected += "[HKEY_USERS\\" + path + "]\n\n";
+        if (link < 'i')
+            expected += "[HKEY_USERS\\" + path + "\\x]\n\n";
+    }
+    EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n\n" + expected));
     EXPECT_EQ(walk.registry.open_handle_count(), 0u);
 }
 
