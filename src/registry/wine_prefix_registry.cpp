@@ -19,11 +19,12 @@ namespace {
 
 using wine::no_node;
 using wine::NodeIndex;
+using wine::PathNames;
 
 constexpr Status invalid_parameter = 87;
 constexpr Status bad_pathname = 161;
-// The server gives up on a name after following this many links.
-constexpr int link_budget = 32;
+// The server gives up on a name once links lead to links this many deep.
+constexpr int max_link_depth = 32;
 constexpr std::string_view default_user_key = "S-1-5-21-0-0-0-1000";
 // Values fetched ahead for the next subkey of a walk.
 constexpr std::uint32_t prefetched_values = 12;
@@ -198,7 +199,7 @@ void WinePrefixRegistry::load(Mount mount)
 
     bool valid = false;
     if (file.valid()) {
-        wine::LinkFollower follow = [this](NodeIndex link) { return follow_link_creating(link); };
+        wine::LinkFollower follow = [this](NodeIndex link) { return follow_link_creating(link, 1); };
         wine::ReadFunction read = [&file](char* buffer, std::size_t size) { return file.read(buffer, size); };
         auto result = wine::parse_registry_file(read, hive_, base, follow, read_chunk_);
         valid = result.valid && !result.read_failed;
@@ -208,9 +209,8 @@ void WinePrefixRegistry::load(Mount mount)
         static const char16_t* const performance_paths[] = { u"Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\009",
             u"Software\\Microsoft\\Windows NT\\CurrentVersion\\Perflib\\CurrentLanguage" };
         for (std::size_t index = 0; index < 2; ++index) {
-            int budget = link_budget;
             NodeIndex node = no_node;
-            if (walk(machine_, performance_paths[index], budget, node) == status::success)
+            if (walk(machine_, performance_paths[index], 0, node) == status::success)
                 performance_keys_[index] = node;
         }
     }
@@ -233,9 +233,8 @@ NodeIndex WinePrefixRegistry::root_node(Handle root)
     case static_cast<std::uintptr_t>(users):
         return users_;
     case static_cast<std::uintptr_t>(classes_root): {
-        int budget = link_budget;
         NodeIndex classes = no_node;
-        if (walk(machine_, u"Software\\Classes", budget, classes) != status::success)
+        if (walk(machine_, u"Software\\Classes", 0, classes) != status::success)
             return no_node;
         return classes;
     }
@@ -312,34 +311,26 @@ std::optional<std::u16string_view> below_registry_root(std::u16string_view targe
 
 } // namespace
 
-Status WinePrefixRegistry::follow_link(NodeIndex link, int& budget, NodeIndex& target)
+Status WinePrefixRegistry::follow_link(NodeIndex link, int depth, NodeIndex& target)
 {
-    if (--budget < 0)
+    if (depth > max_link_depth)
         return invalid_parameter;
     auto path = link_target(link);
     auto rest = below_registry_root(path);
     if (!rest)
         return status::file_not_found;
-    return walk(hive_.root(), *rest, budget, target);
+    return walk(hive_.root(), *rest, depth, target);
 }
 
-Status WinePrefixRegistry::walk(NodeIndex node, std::u16string_view path, int& budget, NodeIndex& found)
+Status WinePrefixRegistry::walk(NodeIndex node, std::u16string_view path, int depth, NodeIndex& found)
 {
-    std::size_t at = 0;
-    while (at < path.size()) {
-        while (at < path.size() && path[at] == u'\\')
-            ++at;
-        auto start = at;
-        while (at < path.size() && path[at] != u'\\')
-            ++at;
-        if (at == start)
-            break;
+    for (PathNames names(path); auto name = names.next();) {
         ensure_loaded(node);
-        auto child = hive_.find_child(node, view_of(path.substr(start, at - start)));
+        auto child = hive_.find_child(node, view_of(*name));
         if (child == no_node)
             return status::file_not_found;
         if (hive_.key(child).link) {
-            auto status = follow_link(child, budget, child);
+            auto status = follow_link(child, depth + 1, child);
             if (status != status::success)
                 return status;
         }
@@ -349,43 +340,35 @@ Status WinePrefixRegistry::walk(NodeIndex node, std::u16string_view path, int& b
     return status::success;
 }
 
-NodeIndex WinePrefixRegistry::follow_link_creating(NodeIndex link)
+NodeIndex WinePrefixRegistry::follow_link_creating(NodeIndex link, int depth)
 {
-    int budget = link_budget;
-    NodeIndex current = link;
-    // Each round follows one link; a target that passes through another link
-    // starts the next round there.
-    for (;;) {
-        if (--budget < 0)
-            return no_node;
-        auto path = link_target(current);
-        auto rest = below_registry_root(path);
-        if (!rest)
-            return no_node;
-        NodeIndex node = hive_.root();
-        std::size_t at = 0;
-        while (at < rest->size()) {
-            while (at < rest->size() && (*rest)[at] == u'\\')
-                ++at;
-            auto start = at;
-            while (at < rest->size() && (*rest)[at] != u'\\')
-                ++at;
-            if (at == start)
-                break;
-            ensure_loaded(node);
-            node = hive_.add_child(node, rest->data() + start, at - start);
-            if (hive_.key(node).link && at < rest->size()) {
-                // The rest of the path continues below that link's target.
-                auto next = follow_link_creating(node);
-                if (next == no_node)
-                    return no_node;
-                node = next;
-            }
+    if (depth > max_link_depth)
+        return no_node;
+    auto path = link_target(link);
+    auto rest = below_registry_root(path);
+    if (!rest)
+        return no_node;
+    NodeIndex node = hive_.root();
+    PathNames names(*rest);
+    for (auto name = names.next(); name;) {
+        ensure_loaded(node);
+        auto child = hive_.find_child(node, view_of(*name));
+        auto next = names.next();
+        if (child == no_node) {
+            // From the first missing name on, the rest of the target is created.
+            child = hive_.add_child(node, name->data(), name->size());
+        } else if (hive_.key(child).link) {
+            // The server creates below the link the target ends in, but a link
+            // on the way must lead to keys that exist: a section below it fails.
+            if (!next)
+                return follow_link_creating(child, depth + 1);
+            if (follow_link(child, depth + 1, child) != status::success)
+                return no_node;
         }
-        if (!hive_.key(node).link)
-            return node;
-        current = node;
+        node = child;
+        name = next;
     }
+    return node;
 }
 
 Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Handle& key)
@@ -398,7 +381,6 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
     converter_.to_utf16(path, units);
     if (!units.empty() && units.front() == u'\\')
         return bad_pathname;
-    int budget = link_budget;
     NodeIndex node = no_node;
     // The walk opens each subkey it has just listed: that one needs no lookup
     // when the name is the child's (a child's folded name is its own).
@@ -406,9 +388,9 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
     if (listed != no_node && !units.empty() && units.find(u'\\') == std::u16string::npos
         && wine::names_equal(hive_.key(listed).name_text(), view_of(units))) {
         node = listed;
-        status = hive_.key(listed).link ? follow_link(listed, budget, node) : status::success;
+        status = hive_.key(listed).link ? follow_link(listed, 1, node) : status::success;
     } else {
-        status = walk(parent_key->node, units, budget, node);
+        status = walk(parent_key->node, units, 0, node);
     }
     if (status != status::success)
         return status;

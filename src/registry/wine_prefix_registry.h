@@ -77,11 +77,14 @@ private:
     wine::NodeIndex root_node(Handle root);
     void ensure_loaded(wine::NodeIndex node);
     void load(Mount mount);
-    /// Follows names from `node`; links on the way count against `budget`.
-    Status walk(wine::NodeIndex node, std::u16string_view path, int& budget, wine::NodeIndex& found);
-    Status follow_link(wine::NodeIndex link, int& budget, wine::NodeIndex& target);
-    /// Where a key created through `link` goes; the target is created when missing.
-    wine::NodeIndex follow_link_creating(wine::NodeIndex link);
+    /// Follows names from `node`, found through links `depth` deep; each
+    /// link on the way is followed one deeper.
+    Status walk(wine::NodeIndex node, std::u16string_view path, int depth, wine::NodeIndex& found);
+    /// Follows `link`, itself `depth` links deep.
+    Status follow_link(wine::NodeIndex link, int depth, wine::NodeIndex& target);
+    /// Where a key created through `link` (`depth` links deep) goes: the
+    /// target's missing names are created, its links on the way must resolve.
+    wine::NodeIndex follow_link_creating(wine::NodeIndex link, int depth);
     std::u16string link_target(wine::NodeIndex link) const;
     void list_children(OpenKey& key);
     void list_values(OpenKey& key);

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,30 @@ struct TextView {
             return bytes[index];
         return static_cast<char16_t>(bytes[2 * index] | (bytes[2 * index + 1] << 8));
     }
+};
+
+/// The names of a key path, in order; runs of backslashes separate them,
+/// as the server reads a path.
+class PathNames {
+public:
+    explicit PathNames(std::u16string_view path)
+        : rest_(path)
+    {
+    }
+
+    std::optional<std::u16string_view> next()
+    {
+        auto start = rest_.find_first_not_of(u'\\');
+        if (start == std::u16string_view::npos)
+            return std::nullopt;
+        rest_.remove_prefix(start);
+        auto name = rest_.substr(0, rest_.find(u'\\'));
+        rest_.remove_prefix(name.size());
+        return name;
+    }
+
+private:
+    std::u16string_view rest_;
 };
 
 /// The server's case folding: to lower case, one code unit at a time, only

@@ -231,12 +231,12 @@ TEST(WinePrefixRegistry, LinksLeadToTheKeyTheyName)
     ASSERT_EQ(registry.open_key(a, "up\\up\\B", through), status::success);
     EXPECT_NE(registry.key_identity(through), registry.key_identity(a));
     ASSERT_EQ(registry.open_key(a, "ToMachine\\Wine", wine_key), status::success);
+    // The server's limit is on links leading to links; the links of one path
+    // are each followed afresh (chains and loops past it are in the forms).
     std::string many_links;
-    for (int count = 0; count < 33; ++count)
+    for (int count = 0; count < 40; ++count)
         many_links += "Up\\";
-    EXPECT_EQ(registry.open_key(a, many_links, up), 87); // more links than the server follows in one open
-    many_links.resize(32 * 3);
-    EXPECT_EQ(registry.open_key(a, many_links, up), status::success);
+    EXPECT_EQ(registry.open_key(a, many_links + "B", through), status::success);
 }
 
 TEST(WinePrefixRegistry, UnreadablePrefixesAreReported)
