@@ -56,10 +56,16 @@ make_prefix() { # name lang
     if [ -f "$here/data/links.user-reg-fragment" ]; then
         cat "$here/data/links.user-reg-fragment" >>"$prefix/user.reg"
     fi
+    python3 "$here/crafted.py" >>"$prefix/user.reg"
+    # Wine keeps only what it could load when it saves: the Linux tool reads
+    # these files as they were written.
+    mkdir -p "$work/files-$1"
+    cp "$prefix"/*.reg "$work/files-$1/"
 }
 
-compare_key() { # prefix lang codepage key
+compare_key() { # prefix lang codepage key [files the Linux tool reads, else the prefix's]
     prefix=$1
+    files=${5:-$1}
     out=$work/out
     rm -f "$out"-*.reg
     status_wine=0
@@ -68,7 +74,7 @@ compare_key() { # prefix lang codepage key
     # the server to save what this run saw before reading the files.
     WINEPREFIX=$prefix $wineserver -w
     status_native=0
-    LANG=$2 WINEPREFIX=$prefix "$native" "$4" "$out-native.reg" >"$out-native.stdout" 2>/dev/null || status_native=$?
+    LANG=$2 WINEPREFIX=$files "$native" "$4" "$out-native.reg" >"$out-native.stdout" 2>/dev/null || status_native=$?
     if [ "$status_wine" != "$status_native" ]; then
         echo "FAIL [$2] $4: status wine $status_wine, native $status_native"
         failures=$((failures + 1))
@@ -98,6 +104,11 @@ for setting in "fresh C.UTF-8 1252" "data C.UTF-8 1252" "data ja_JP.UTF-8 932"; 
         compare_key "$prefix" "$2" "$3" "$key"
         echo "$failures" >"$work/failures"
     done
+    failures=$(cat "$work/failures" 2>/dev/null || echo 0)
+    if [ "$1" = data ]; then
+        compare_key "$prefix" "$2" "$3" 'HKEY_CURRENT_USER\Software\HivedumpDiff\Crafted' "$work/files-$name"
+        echo "$failures" >"$work/failures"
+    fi
     failures=$(cat "$work/failures" 2>/dev/null || echo 0)
     WINEPREFIX=$prefix $wineserver -k 2>/dev/null || true
 done
