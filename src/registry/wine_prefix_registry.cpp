@@ -36,68 +36,70 @@ wine::TextView view_of(std::u16string_view text)
 
 bool is_string_type(std::uint32_t type) { return type == 1 || type == 2 || type == 7; }
 
-/// A registry file open for reading. It is read, never mapped: a file that
-/// another process truncates or rewrites meanwhile then only ends early.
-class RegistryFile {
+/// A registry file of the prefix directory. It is read, never mapped: a
+/// file that another process truncates or rewrites meanwhile then only ends early.
+class DirectoryFile final : public RegistryFileSource::File {
 public:
-    explicit RegistryFile(const std::string& path)
+    explicit DirectoryFile(int descriptor)
+        : descriptor_(descriptor)
     {
-        // Not blocking: a named pipe in place of the file must fail at once
-        // rather than wait for a writer.
-        descriptor_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-        if (descriptor_ < 0)
-            return;
-        struct stat info { };
-        if (::fstat(descriptor_, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
-            ::close(descriptor_);
-            descriptor_ = -1;
-            return;
-        }
-        ::posix_fadvise(descriptor_, 0, 0, POSIX_FADV_SEQUENTIAL);
     }
-    ~RegistryFile()
-    {
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
-    }
-    RegistryFile(const RegistryFile&) = delete;
-    RegistryFile& operator=(const RegistryFile&) = delete;
+    ~DirectoryFile() override { ::close(descriptor_); }
+    DirectoryFile(const DirectoryFile&) = delete;
+    DirectoryFile& operator=(const DirectoryFile&) = delete;
 
-    bool valid() const { return descriptor_ >= 0; }
-
-    /// The first bytes of the file, read apart from the parse.
-    std::string head(std::size_t size) const
-    {
-        std::string bytes(size, '\0');
-        std::size_t got = 0;
-        while (got < size) {
-            auto count = ::pread(descriptor_, bytes.data() + got, size - got, static_cast<off_t>(got));
-            if (count < 0 && errno == EINTR)
-                continue;
-            if (count <= 0)
-                break;
-            got += static_cast<std::size_t>(count);
-        }
-        bytes.resize(got);
-        return bytes;
-    }
-
-    std::ptrdiff_t read(char* buffer, std::size_t size)
+    std::ptrdiff_t read_at(char* buffer, std::size_t size, std::uint64_t offset) override
     {
         for (;;) {
-            auto count = ::pread(descriptor_, buffer, size, offset_);
+            auto count = ::pread(descriptor_, buffer, size, static_cast<off_t>(offset));
             if (count < 0 && errno == EINTR)
                 continue;
-            if (count > 0)
-                offset_ += count;
             return count;
         }
     }
 
 private:
-    int descriptor_ = -1;
-    off_t offset_ = 0;
+    int descriptor_;
 };
+
+class DirectoryFiles final : public RegistryFileSource {
+public:
+    std::unique_ptr<File> open(const std::string& path) override
+    {
+        // Not blocking: a named pipe in place of the file must fail at once
+        // rather than wait for a writer.
+        int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+        if (descriptor < 0)
+            return nullptr;
+        auto file = std::make_unique<DirectoryFile>(descriptor);
+        struct stat info { };
+        if (::fstat(descriptor, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0)
+            return nullptr;
+        ::posix_fadvise(descriptor, 0, 0, POSIX_FADV_SEQUENTIAL);
+        return file;
+    }
+
+    bool is_directory(const std::string& path) override
+    {
+        struct stat info { };
+        return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+    }
+};
+
+/// The first bytes of a file, read apart from the parse.
+std::string head(RegistryFileSource::File& file, std::size_t size)
+{
+    std::string bytes(size, '\0');
+    std::size_t got = 0;
+    while (got < size) {
+        auto count = file.read_at(bytes.data() + got, size - got, got);
+        if (count <= 0)
+            break;
+        got += static_cast<std::size_t>(count);
+    }
+    bytes.resize(got);
+    return bytes;
+}
 
 /// The user key's name from a ";; All keys relative to" path such as
 /// REGISTRY\User\S-1-5-21-0-0-0-1000 or \User\S-1-5-21-0-0-0-1000.
@@ -141,7 +143,13 @@ std::u16string ascii_units(std::string_view text) { return { text.begin(), text.
 } // namespace
 
 WinePrefixRegistry::WinePrefixRegistry(std::string prefix, const CodePage& code_page)
+    : WinePrefixRegistry(std::move(prefix), code_page, std::make_unique<DirectoryFiles>())
+{
+}
+
+WinePrefixRegistry::WinePrefixRegistry(std::string prefix, const CodePage& code_page, std::unique_ptr<RegistryFileSource> files)
     : prefix_(std::move(prefix))
+    , files_(std::move(files))
     , read_chunk_(wine::default_read_chunk)
     , code_page_(code_page)
     , converter_(code_page.number())
@@ -180,10 +188,10 @@ void WinePrefixRegistry::load(Mount mount)
     auto files = registry_files();
     const std::string& path = files[mount == machine ? 0 : mount == user ? 1 : 2];
 
-    RegistryFile file(path);
+    auto file = files_->open(path);
     std::string relative;
-    if (file.valid())
-        relative = relative_to_line(file.head(relative_line_window));
+    if (file)
+        relative = relative_to_line(head(*file, relative_line_window));
 
     NodeIndex base = no_node;
     if (mount == machine) {
@@ -198,9 +206,15 @@ void WinePrefixRegistry::load(Mount mount)
     }
 
     bool valid = false;
-    if (file.valid()) {
+    if (file) {
         wine::LinkFollower follow = [this](NodeIndex link) { return follow_link_creating(link, 1); };
-        wine::ReadFunction read = [&file](char* buffer, std::size_t size) { return file.read(buffer, size); };
+        std::uint64_t offset = 0;
+        wine::ReadFunction read = [&file, &offset](char* buffer, std::size_t size) {
+            auto count = file->read_at(buffer, size, offset);
+            if (count > 0)
+                offset += static_cast<std::uint64_t>(count);
+            return count;
+        };
         auto result = wine::parse_registry_file(read, hive_, base, follow, read_chunk_);
         valid = result.valid && !result.read_failed;
     }
@@ -215,9 +229,7 @@ void WinePrefixRegistry::load(Mount mount)
         }
     }
     if (!valid && !unreadable_) {
-        struct stat info { };
-        bool directory = ::stat(prefix_.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-        unreadable_ = directory ? path : prefix_;
+        unreadable_ = files_->is_directory(prefix_) ? path : prefix_;
     }
 }
 

@@ -5,6 +5,8 @@
 #include "registry/wine_text.h"
 
 #include <array>
+#include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -13,12 +15,35 @@
 
 namespace hivedump::registry {
 
+/// Where the registry files are read from: the prefix directory for the
+/// program, memory for tests and fuzzers.
+class RegistryFileSource {
+public:
+    /// An open file, read with pread's semantics.
+    class File {
+    public:
+        virtual ~File() = default;
+        /// Reads up to `size` bytes at `offset`: the count read, 0 at the end
+        /// of the file, or a negative number when reading failed.
+        virtual std::ptrdiff_t read_at(char* buffer, std::size_t size, std::uint64_t offset) = 0;
+    };
+
+    virtual ~RegistryFileSource() = default;
+    /// The file open for reading; null when it is missing, no regular file or empty.
+    virtual std::unique_ptr<File> open(const std::string& path) = 0;
+    /// Whether `path` is a directory: an unreadable file of a missing prefix
+    /// is reported as the prefix.
+    virtual bool is_directory(const std::string& path) = 0;
+};
+
 /// The registry of a Wine prefix, read from its files (system.reg, user.reg,
 /// userdef.reg) without Wine, as a Win32 program under Wine would see it.
 /// Files are read only, and only when a key in them is first needed.
 class WinePrefixRegistry : public Registry {
 public:
     WinePrefixRegistry(std::string prefix, const CodePage& code_page);
+    /// Reads the files named as below the prefix from `files` instead.
+    WinePrefixRegistry(std::string prefix, const CodePage& code_page, std::unique_ptr<RegistryFileSource> files);
 
     Status open_key(Handle parent, const std::string& path, Handle& key) override;
     Status enum_key(Handle key, std::uint32_t index, std::span<char> name) override;
@@ -91,6 +116,7 @@ private:
     void prefetch_values(wine::NodeIndex node) const;
 
     std::string prefix_;
+    std::unique_ptr<RegistryFileSource> files_;
     std::size_t read_chunk_;
     CodePage code_page_;
     wine::AnsiConverter converter_;

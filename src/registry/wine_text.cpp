@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <array>
+#include <map>
+#include <mutex>
 #include <vector>
 
 namespace hivedump::registry::wine {
@@ -115,33 +117,49 @@ std::uint32_t name_hash(const TextView& name)
 }
 
 struct AnsiConverter::Tables {
+    std::uint32_t code_page = 1252;
+    bool double_byte = false;
+    bool low_units_single = false;
     std::vector<std::uint16_t> unit_bytes = std::vector<std::uint16_t>(0x10000, '?');
     // 256 single bytes, then 128 rows of trail bytes for the lead bytes 0x80 up;
     // filled when a path first needs converting back.
+    std::once_flag byte_units_made;
     std::vector<char16_t> byte_units;
 };
 
 AnsiConverter::AnsiConverter(std::uint32_t code_page)
-    : tables_(std::make_unique<Tables>())
 {
-    const auto* table = find_table(code_page);
-    if (table == nullptr) {
-        code_page = 1252;
-        table = find_table(code_page);
-    }
-    code_page_ = code_page;
-    double_byte_ = is_lead(code_page, 0x81);
-    if (table != nullptr) {
-        for (std::size_t at = 0; at + 4 <= table->size; at += 4) {
-            auto unit = static_cast<std::uint16_t>(table->pairs[at] | (table->pairs[at + 1] << 8));
-            tables_->unit_bytes[unit] = static_cast<std::uint16_t>(table->pairs[at + 2] | (table->pairs[at + 3] << 8));
+    // Built once for each code page: tests and fuzzers make a registry, and
+    // with it a converter, for every export.
+    static std::mutex mutex;
+    static std::map<std::uint32_t, std::shared_ptr<Tables>> made;
+    std::lock_guard lock(mutex);
+    auto& tables = made[code_page];
+    if (!tables) {
+        tables = std::make_shared<Tables>();
+        const auto* table = find_table(code_page);
+        if (table == nullptr) {
+            code_page = 1252;
+            table = find_table(code_page);
         }
-    } else {
-        for (std::uint16_t unit = 0; unit < 0x80; ++unit)
-            tables_->unit_bytes[unit] = unit;
+        tables->code_page = code_page;
+        tables->double_byte = is_lead(code_page, 0x81);
+        if (table != nullptr) {
+            for (std::size_t at = 0; at + 4 <= table->size; at += 4) {
+                auto unit = static_cast<std::uint16_t>(table->pairs[at] | (table->pairs[at + 1] << 8));
+                tables->unit_bytes[unit] = static_cast<std::uint16_t>(table->pairs[at + 2] | (table->pairs[at + 3] << 8));
+            }
+        } else {
+            for (std::uint16_t unit = 0; unit < 0x80; ++unit)
+                tables->unit_bytes[unit] = unit;
+        }
+        tables->low_units_single = std::all_of(
+            tables->unit_bytes.begin(), tables->unit_bytes.begin() + 0x100, [](std::uint16_t bytes) { return bytes <= 0xFF; });
     }
-    low_units_single_
-        = std::all_of(tables_->unit_bytes.begin(), tables_->unit_bytes.begin() + 0x100, [](std::uint16_t bytes) { return bytes <= 0xFF; });
+    tables_ = tables;
+    code_page_ = tables->code_page;
+    double_byte_ = tables->double_byte;
+    low_units_single_ = tables->low_units_single;
 }
 
 AnsiConverter::~AnsiConverter() = default;
@@ -206,7 +224,7 @@ std::u16string AnsiConverter::to_utf16(std::string_view text) const
 void AnsiConverter::to_utf16(std::string_view text, std::u16string& result) const
 {
     auto& units = tables_->byte_units;
-    if (units.empty()) {
+    std::call_once(tables_->byte_units_made, [&] {
         const auto* conversions = find_byte_conversions(code_page_);
         char16_t default_unit = conversions != nullptr ? conversions->default_unit : u'?';
         constexpr std::size_t none = 0x10000;
@@ -246,7 +264,7 @@ void AnsiConverter::to_utf16(std::string_view text, std::u16string& result) cons
                     units[0x100 + (lead - 0x80) * 0x100 + trail] = decode((lead << 8) | trail);
             }
         }
-    }
+    });
     result.clear();
     result.reserve(text.size());
     for (std::size_t index = 0; index < text.size(); ++index) {

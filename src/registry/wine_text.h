@@ -90,7 +90,7 @@ private:
     std::uint32_t code_page_ = 1252;
     bool double_byte_ = false;
     bool low_units_single_ = false; ///< every unit below 0x100 becomes one byte
-    std::unique_ptr<Tables> tables_;
+    std::shared_ptr<Tables> tables_; ///< one set for each code page, shared
 };
 
 } // namespace hivedump::registry::wine
