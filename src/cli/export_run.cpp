@@ -44,6 +44,9 @@ int export_to_file(const ExportRequest& request, RunEnvironment& environment)
         say_with_path(environment.console, "can't create file [", request.output_path);
         return failure_status;
     }
+    // Said only once there is an export for it to be about.
+    if (!environment.notice.empty())
+        say(environment.console, environment.notice);
     KeyName key = split_key(request.key);
     TextStream stream(*file);
     write_file_header(stream);

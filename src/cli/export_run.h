@@ -15,6 +15,9 @@ struct RunEnvironment {
     registry::Registry& registry;
     ByteSink& console;
     OutputFiles& files;
+    /// A line said once the output file is created, before the export
+    /// starts; empty for none.
+    std::string notice = {};
 };
 
 /// The whole export run for the arguments that follow the program name.

@@ -1,6 +1,7 @@
 #include "cli/arguments.h"
 #include "cli/export_run.h"
 #include "registry/wine_prefix_registry.h"
+#include "registry/wine_server.h"
 #include "stream/output_files.h"
 
 #include <clocale>
@@ -22,9 +23,14 @@ int main(int argc, char** argv)
             arguments[key] = registry::locale_to_code_page(arguments[key], code_page);
     }
 
-    registry::WinePrefixRegistry registry(registry::find_wine_prefix(), code_page);
+    std::string prefix = registry::find_wine_prefix();
+    registry::WinePrefixRegistry registry(prefix, code_page);
     auto console = make_console();
     auto files = make_platform_files(registry.registry_files());
     RunEnvironment environment{ registry, *console, *files };
+    // A running wineserver saves its registry only now and then.
+    if (registry::wine_server_running(prefix, registry::wine_server_roots_from_environment()))
+        environment.notice = "wineserver is running on this prefix: its files may not hold its latest changes yet"
+                             " (wineserver -w writes them out)\n";
     return run_hivedump(arguments, environment);
 }

@@ -21,6 +21,7 @@ struct Runner {
     testing::MemorySink console;
     testing::MemoryFiles files;
     int status = 0;
+    std::string notice;
 
     Runner()
     {
@@ -32,7 +33,7 @@ struct Runner {
 
     void operator()(std::vector<std::string> arguments)
     {
-        RunEnvironment environment{ registry, console, files };
+        RunEnvironment environment{ registry, console, files, notice };
         status = run_hivedump(arguments, environment);
     }
 };
@@ -95,6 +96,30 @@ TEST(ExportRun, FileThatCannotBeCreatedTouchesNoRegistry)
     EXPECT_EQ(run.status, -1);
     EXPECT_EQ(run.console.text(), "can't create file [dir]\n");
     EXPECT_EQ(run.registry.calls(MemoryRegistry::Call::open_key), 0);
+}
+
+TEST(ExportRun, NoticeComesAfterTheBannerAndOnlyWithAnExport)
+{
+    const std::string notice = "server running\n";
+    struct Case {
+        std::vector<std::string> arguments;
+        bool refuse;
+        std::string console;
+    };
+    const Case cases[] = {
+        { { "-v", "HKEY_USERS", "o" }, false, banner + notice },
+        { { "-x", "o" }, false, notice + "not found master key in [-x]\n" },
+        { { "-v" }, false, banner },
+        { {}, false, usage },
+        { { "-v", "dir" }, true, banner + "can't create file [dir]\n" },
+    };
+    for (const auto& c : cases) {
+        Runner run;
+        run.notice = notice;
+        run.files.refuse = c.refuse;
+        run(c.arguments);
+        EXPECT_EQ(run.console.text(), c.console) << c.console;
+    }
 }
 
 TEST(ExportRun, LostWriteOrCloseIsReportedAndFails)

@@ -88,6 +88,29 @@ compare_key() { # prefix lang codepage key [files the Linux tool reads, else the
     echo "ok   [$2] $4: $(echo "$result" | head -1)"
 }
 
+# A wineserver running on the prefix is announced in one line before the
+# export, which comes out the same; once it has ended nothing is said.
+check_running_server() { # prefix lang
+    out=$work/server
+    printf '%s\n' 'wineserver is running on this prefix: its files may not hold its latest changes yet (wineserver -w writes them out)' \
+        >"$out-expected.stdout"
+    LANG=$2 WINEPREFIX=$1 "$native" HKEY_CURRENT_USER "$out-before.reg" >"$out-before.stdout"
+    WINEPREFIX=$1 $wineserver -p
+    LANG=$2 WINEPREFIX=$1 "$native" HKEY_CURRENT_USER "$out-running.reg" >"$out-running.stdout"
+    WINEPREFIX=$1 $wineserver -k
+    WINEPREFIX=$1 $wineserver -w
+    LANG=$2 WINEPREFIX=$1 "$native" HKEY_CURRENT_USER "$out-after.reg" >"$out-after.stdout"
+    if cmp -s "$out-expected.stdout" "$out-running.stdout" && [ ! -s "$out-before.stdout" ] && [ ! -s "$out-after.stdout" ] &&
+        cmp -s "$out-before.reg" "$out-running.reg" && cmp -s "$out-before.reg" "$out-after.reg"; then
+        echo "ok   [$2] running wineserver announced, export unchanged"
+    else
+        echo "FAIL [$2] running wineserver: said \"$(cat "$out-running.stdout")\" while running," \
+            "\"$(cat "$out-after.stdout")\" after; exports $(cksum <"$out-before.reg") / $(cksum <"$out-running.reg") / $(cksum <"$out-after.reg")"
+        failures=$((failures + 1))
+    fi
+    echo "$failures" >"$work/failures"
+}
+
 for setting in "fresh C.UTF-8 1252" "data C.UTF-8 1252" "data ja_JP.UTF-8 932"; do
     set -- $setting
     name=$1-$(echo "$2" | tr -d .)
@@ -110,6 +133,9 @@ for setting in "fresh C.UTF-8 1252" "data C.UTF-8 1252" "data ja_JP.UTF-8 932"; 
         echo "$failures" >"$work/failures"
     fi
     failures=$(cat "$work/failures" 2>/dev/null || echo 0)
+    if [ "$1" = fresh ]; then
+        check_running_server "$prefix" "$2"
+    fi
     WINEPREFIX=$prefix $wineserver -k 2>/dev/null || true
 done
 
