@@ -4,7 +4,9 @@
 #include "stream/byte_sink.h"
 #include "stream/output_files.h"
 
+#include <cstdio>
 #include <memory>
+#include <new>
 #include <span>
 #include <string>
 
@@ -23,5 +25,19 @@ struct RunEnvironment {
 /// The whole export run for the arguments that follow the program name.
 /// Returns the exit status: 0, or -1 for a usage error or a lost export.
 int run_hivedump(std::span<const std::string> arguments, RunEnvironment& environment);
+
+/// Runs a program's entry: memory running out while the run is set up (the
+/// argument list, the registry reader) ends it as it ends an export, with
+/// "no enough memory" and -1, not with an abort.
+template <typename Entry> int run_entry(Entry&& entry)
+{
+    try {
+        return entry();
+    } catch (const std::bad_alloc&) {
+        std::fputs("no enough memory\n", stdout);
+        std::fflush(stdout);
+        return -1;
+    }
+}
 
 } // namespace hivedump

@@ -12,10 +12,12 @@ int _dowildcard = 0;
 
 int main(int argc, char** argv)
 {
-    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-    auto registry = hivedump::registry::open_system_registry();
-    auto console = hivedump::make_console();
-    auto files = hivedump::make_platform_files();
-    hivedump::RunEnvironment environment{ *registry, *console, *files };
-    return hivedump::run_hivedump(arguments, environment);
+    return hivedump::run_entry([&] {
+        std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+        auto registry = hivedump::registry::open_system_registry();
+        auto console = hivedump::make_console();
+        auto files = hivedump::make_platform_files();
+        hivedump::RunEnvironment environment{ *registry, *console, *files };
+        return hivedump::run_hivedump(arguments, environment);
+    });
 }

@@ -6,6 +6,7 @@ target_sources(hivedump_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/wine_reg_parser.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wine_prefix_registry.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wine_server.cpp
+  ${CMAKE_CURRENT_SOURCE_DIR}/src/cli/entry_linux.cpp
 )
 if(HIVEDUMP_TESTS)
   file(GLOB hivedump_wine_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/unit/wine_*_test.cpp)

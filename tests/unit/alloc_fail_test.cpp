@@ -12,11 +12,14 @@
 #include <unistd.h>
 
 #if __has_include("registry/wine_prefix_registry.h")
+#include "cli/entry_linux.h"
 #include "registry/wine_prefix_registry.h"
 #endif
 
 #include <atomic>
+#include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -250,6 +253,94 @@ TEST(AllocationFailure, EveryAllocationOfARunOverAWinePrefix)
     every_allocation_of_a_run(
         { [&] { return std::make_unique<registry::WinePrefixRegistry>(prefix.string(), CodePage(1252)); }, "HKEY_CURRENT_USER\\Software" });
     fs::remove_all(prefix);
+}
+
+std::string file_text(const std::string& path)
+{
+    std::string text;
+    if (std::FILE* file = std::fopen(path.c_str(), "rb")) {
+        char block[4096];
+        for (std::size_t count; (count = std::fread(block, 1, sizeof block, file)) != 0;)
+            text.append(block, count);
+        std::fclose(file);
+    }
+    return text;
+}
+
+/// Standard output of the whole process, into a file while it is held.
+class CapturedOutput {
+public:
+    explicit CapturedOutput(const std::string& path)
+        : saved_(::dup(STDOUT_FILENO))
+    {
+        std::fflush(stdout);
+        int file = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        ::dup2(file, STDOUT_FILENO);
+        ::close(file);
+    }
+    ~CapturedOutput()
+    {
+        std::fflush(stdout);
+        ::dup2(saved_, STDOUT_FILENO);
+        ::close(saved_);
+    }
+    CapturedOutput(const CapturedOutput&) = delete;
+    CapturedOutput& operator=(const CapturedOutput&) = delete;
+
+private:
+    int saved_;
+};
+
+// The program's own entry: the argument list and the prefix reader are made
+// before the run, where no "no enough memory" used to be said.
+TEST(AllocationFailure, EveryAllocationOfTheLinuxProgram)
+{
+    namespace fs = std::filesystem;
+    fs::path work = fs::temp_directory_path() / ("hivedump-entry-" + std::to_string(::getpid()));
+    fs::create_directories(work / "prefix");
+    fs::copy_file(HIVEDUMP_EXAMPLE_PREFIX "/user.reg", work / "prefix" / "user.reg", fs::copy_options::overwrite_existing);
+    ::setenv("WINEPREFIX", (work / "prefix").c_str(), 1);
+    std::string out = (work / "out.reg").string();
+    std::string console = (work / "console").string();
+    std::vector<std::string> words{ "hivedump", "HKEY_CURRENT_USER\\Software", out };
+    std::vector<char*> argv;
+    for (auto& word : words)
+        argv.push_back(word.data());
+
+    auto run = [&](long nth, bool from_then_on) {
+        int status;
+        {
+            CapturedOutput captured(console);
+            allocations = 0;
+            failing_from_then_on = from_then_on;
+            failing_allocation = nth;
+            status = run_entry([&] { return run_linux_entry(static_cast<int>(argv.size()), argv.data()); });
+            failing_allocation = 0;
+        }
+        return status;
+    };
+    ASSERT_EQ(run(-1, false), 0);
+    long failed = 0;
+    for (bool from_then_on : { false, true }) {
+        for (long nth = 1;; ++nth) {
+            int status = run(nth, from_then_on);
+            if (allocations < nth)
+                break;
+            std::string said = file_text(console);
+            SCOPED_TRACE("allocation " + std::to_string(nth) + (from_then_on ? " and on" : " alone"));
+            // Only "no enough memory": the value buffers' own for keys that
+            // end early, or the one that ends the run with -1.
+            EXPECT_EQ(said.size(), count_of(said, no_memory) * no_memory.size()) << said;
+            if (status == 0)
+                continue;
+            EXPECT_EQ(status, -1);
+            EXPECT_TRUE(said.ends_with(no_memory)) << said;
+            ++failed;
+        }
+    }
+    EXPECT_GT(failed, 0);
+    ::unsetenv("WINEPREFIX");
+    fs::remove_all(work);
 }
 #endif
 
