@@ -23,6 +23,7 @@ using wine::PathNames;
 
 constexpr Status invalid_parameter = 87;
 constexpr Status bad_pathname = 161;
+constexpr std::size_t max_ansi_path = 260;
 // The server gives up on a name once links lead to links this many deep.
 constexpr int max_link_depth = 32;
 constexpr std::string_view default_user_key = "S-1-5-21-0-0-0-1000";
@@ -391,6 +392,10 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
         return status;
     auto& units = path_scratch_;
     converter_.to_utf16(path, units);
+    // The A functions convert the path into a buffer of 261 units, its zero
+    // included: a longer path is opened nowhere.
+    if (units.size() > max_ansi_path)
+        return status::more_data;
     if (!units.empty() && units.front() == u'\\')
         return bad_pathname;
     NodeIndex node = no_node;

@@ -448,6 +448,13 @@ private:
             path_units_.insert(path_units_.end(), units + component.start, units + component.start + component.length);
             path_nodes_.push_back(node);
         }
+        // A section that names a link opens what the link leads to, as the
+        // server opens a key that exists: its values and marks go there.
+        if (hive_.key(node).link && follow_link_) {
+            node = follow_link_(node);
+            if (node == no_node)
+                return false;
+        }
         key_ = node;
         return true;
     }
