@@ -95,9 +95,14 @@ ReadValue expected_entry(const MemoryRegistry::Value& value)
         break;
     }
     case value_type::dword:
-        entry.data = { byte_at(0), byte_at(1), byte_at(2), byte_at(3) };
-        break;
     case value_type::dword_big_endian:
+        // Longer than the dword form holds: the hex form with every byte.
+        if (value.data.size() > 4)
+            break;
+        if (value.type == value_type::dword) {
+            entry.data = { byte_at(0), byte_at(1), byte_at(2), byte_at(3) };
+            break;
+        }
         // Written in the dword form with its digits in stored order, so it
         // reads back as a type 4 holding the bytes reversed.
         entry.type = value_type::dword;
