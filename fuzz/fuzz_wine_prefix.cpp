@@ -9,6 +9,7 @@
 
 #include "cli/export_run.h"
 #include "export_reader.h"
+#include "memory_registry_files.h"
 #include "registry/wine_prefix_registry.h"
 #include "test_support.h"
 
@@ -16,44 +17,22 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
-#include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unistd.h>
+#include <sys/prctl.h>
 #include <vector>
 
 namespace {
 
 using namespace hivedump;
-namespace fs = std::filesystem;
 
 constexpr std::string_view file_header = "REGEDIT4\r\n\r\n";
 constexpr std::string_view bare_registry = "WINE REGISTRY Version 2\n";
-constexpr std::array<const char*, 3> file_names{ "user.reg", "system.reg", "userdef.reg" };
+constexpr std::string_view prefix = "/prefix";
+constexpr std::array<const char*, 3> file_names{ "/user.reg", "/system.reg", "/userdef.reg" };
 constexpr std::array<const char*, 4> master_keys{ "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS" };
-
-/// One prefix directory per process, rewritten for every input.
-const fs::path& prefix()
-{
-    static const fs::path directory = [] {
-        fs::path path = fs::temp_directory_path() / ("hivedump-fuzz-" + std::to_string(::getpid()));
-        fs::create_directories(path);
-        std::atexit([] {
-            std::error_code ignored;
-            fs::remove_all(prefix(), ignored);
-        });
-        return path;
-    }();
-    return directory;
-}
-
-void write_file(const char* name, std::string_view bytes)
-{
-    std::ofstream file(prefix() / name, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 [[noreturn]] void fail(const std::string& master_key, const std::string& what)
 {
@@ -140,6 +119,14 @@ bool names_hold_line_feed(registry::Registry& registry, const char* master_key)
 
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // Each hive maps blocks of its own; as huge pages, clearing them would
+    // cost more than the whole run does on these small files.
+    prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
 {
     std::string_view input(reinterpret_cast<const char*>(data), size);
@@ -156,18 +143,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } else {
         contents[target] = input;
     }
+    // The prefix's files, held in memory: no file system in the way.
+    testing::MemoryRegistryFiles prefix_files;
     for (std::size_t i = 0; i < file_names.size(); ++i) {
-        std::error_code ignored;
-        fs::remove(prefix() / file_names[i], ignored);
+        std::string path = std::string(prefix) + file_names[i];
         if (contents[i])
-            write_file(file_names[i], *contents[i]);
+            prefix_files.files.emplace(path, *contents[i]);
         else if ((flags & 8) == 0)
-            write_file(file_names[i], bare_registry);
+            prefix_files.files.emplace(path, bare_registry);
     }
 
     CodePage code_page = CodePage::from_number((flags & 4) != 0 ? 932 : 1252);
     for (const char* master_key : master_keys) {
-        registry::WinePrefixRegistry registry(prefix().string(), code_page);
+        registry::WinePrefixRegistry registry(std::string(prefix), code_page, std::make_unique<testing::MemoryRegistryFiles>(prefix_files));
+        // Pieces that hold these inputs whole: the program's own size would
+        // cost more in the sanitizer's bookkeeping than the run itself.
+        registry.set_read_chunk(1 << 16);
         testing::MemoryFiles files;
         testing::MemorySink console;
         RunEnvironment environment{ registry, console, files };

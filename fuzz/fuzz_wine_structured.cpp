@@ -1,0 +1,225 @@
+// Registry files of a Wine prefix built from the input by the generator
+// (keys, values of every form, links of every shape, broken lines), read
+// from memory; one key, a master key or a generated one, is exported into
+// memory. The run must end with status 0 or -1 and only the tool's own
+// messages, the export must read back, and it may not outgrow what the
+// walk's limits allow for the files.
+//
+// Input: a flags byte (bit 0: code page 932 instead of 1252; bits 1-2: the
+// size of the pieces the files are read in; bit 3: read again whole, the
+// export must not change; bits 4-7: the key exported, among the master keys
+// and the generated keys), then the generator's choices.
+
+#include "cli/export_run.h"
+#include "export_reader.h"
+#include "memory_registry_files.h"
+#include "reg_generator.h"
+#include "registry/wine_prefix_registry.h"
+#include "stream/byte_sink.h"
+#include "stream/output_files.h"
+#include "test_support.h"
+#include "walk/key_walk.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <sys/prctl.h>
+#include <vector>
+
+namespace {
+
+using namespace hivedump;
+
+constexpr std::string_view file_header = "REGEDIT4\r\n\r\n";
+constexpr std::string_view prefix = "/prefix";
+constexpr std::array<const char*, 4> master_keys{ "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE", "HKEY_USERS" };
+// The first holds these small files whole; the program's own size would
+// cost more in the sanitizer's bookkeeping than the run itself.
+constexpr std::array<std::size_t, 4> read_chunks{ 1 << 16, 1, 7, 512 };
+
+std::string current_key;
+
+[[noreturn]] void fail(const std::string& what)
+{
+    std::fprintf(stderr, "fuzz_wine_structured: %s: %s\n", current_key.c_str(), what.c_str());
+    std::abort();
+}
+
+/// The export's limits. Walking a key's subtree writes one block for each of
+/// its subkeys; the walk goes into each key's subtree at most 8 times in one
+/// run, so the blocks are at most 1 + 8 x (the keys the files make), plus the
+/// ancestors' headers. A block is its header, at most 512 names below the
+/// exported key of at most two bytes a unit, and the key's values, no larger
+/// than 16 times the files that hold them.
+struct Limits {
+    std::size_t blocks;
+    std::size_t bytes;
+};
+
+Limits limits_for(const testing::GeneratedPrefix& generated, std::string_view key, std::size_t file_bytes)
+{
+    std::size_t ancestors = static_cast<std::size_t>(std::count(key.begin(), key.end(), '\\'));
+    std::size_t blocks = ancestors + 1 + 8 * generated.key_bound;
+    std::size_t header = 32 + key.size() + max_walk_depth * (2 * generated.longest_name + 1);
+    return { blocks, file_header.size() + blocks * (header + 16 * file_bytes + 64) };
+}
+
+/// Keeps the export in memory and stops the run at once when it outgrows its
+/// limits: a walk that runs away would otherwise only end with the memory.
+class BoundedFiles final : public OutputFiles {
+public:
+    explicit BoundedFiles(Limits limits)
+        : limits_(limits)
+    {
+    }
+
+    std::unique_ptr<ByteSink> create(const std::string&) override
+    {
+        ++created;
+        return std::make_unique<Sink>(*this);
+    }
+
+    std::string text;
+    std::size_t blocks = 0;
+    int created = 0;
+    int closed = 0;
+
+private:
+    class Sink final : public ByteSink {
+    public:
+        explicit Sink(BoundedFiles& files)
+            : files_(files)
+        {
+        }
+        bool write(std::span<const char> bytes) override
+        {
+            auto& text = files_.text;
+            std::size_t from = text.empty() ? 0 : text.size() - 1;
+            text.append(bytes.data(), bytes.size());
+            // Every line of the export starts with a bracket only in a header.
+            for (std::size_t at = text.find("\n[", from); at != std::string::npos; at = text.find("\n[", at + 1))
+                ++files_.blocks;
+            if (files_.blocks > files_.limits_.blocks)
+                fail("more blocks than the walk's limits allow: " + std::to_string(files_.blocks));
+            if (text.size() > files_.limits_.bytes)
+                fail("an export larger than the walk's limits allow: " + std::to_string(text.size()));
+            return true;
+        }
+        bool close() override
+        {
+            ++files_.closed;
+            return true;
+        }
+
+    private:
+        BoundedFiles& files_;
+    };
+
+    Limits limits_;
+};
+
+/// Standard output holds only the tool's own lines.
+bool known_messages(std::string_view console)
+{
+    constexpr std::array<std::string_view, 4> starts{ "can't read registry [", "no enough memory\n", "can't write file [",
+        "can't export key [" };
+    while (!console.empty()) {
+        std::size_t end = console.find('\n');
+        if (end == std::string_view::npos)
+            return false;
+        std::string_view line = console.substr(0, end + 1);
+        if (std::none_of(starts.begin(), starts.end(), [&](std::string_view start) { return line.starts_with(start); }))
+            return false;
+        console.remove_prefix(end + 1);
+    }
+    return true;
+}
+
+std::unique_ptr<testing::MemoryRegistryFiles> files_of(const testing::GeneratedPrefix& generated)
+{
+    auto files = std::make_unique<testing::MemoryRegistryFiles>();
+    const std::pair<const char*, const testing::GeneratedPrefix::File*> all[]
+        = { { "/user.reg", &generated.user }, { "/system.reg", &generated.machine }, { "/userdef.reg", &generated.default_user } };
+    for (const auto& [name, file] : all) {
+        if (file->present)
+            files->files.emplace(std::string(prefix) + name, file->text());
+    }
+    return files;
+}
+
+std::string export_key(
+    registry::WinePrefixRegistry& registry, const testing::GeneratedPrefix& generated, const std::string& key, std::size_t file_bytes)
+{
+    current_key = key;
+    BoundedFiles files(limits_for(generated, key, file_bytes));
+    testing::MemorySink console;
+    RunEnvironment environment{ registry, console, files };
+    std::vector<std::string> arguments{ key, "out.reg" };
+    int status = run_hivedump(arguments, environment);
+    if (status != 0 && status != -1)
+        fail("status " + std::to_string(status));
+    if (!known_messages(console.text()))
+        fail("unexpected output: " + console.text());
+    if (files.created != 1 || files.closed != 1)
+        fail("the export file was not created and closed once");
+    if (!files.text.starts_with(file_header))
+        fail("an export without its header");
+    auto read = testing::read_export(files.text, registry.code_page());
+    if (!read.ok())
+        fail("unreadable export: " + read.error);
+    if (read.keys.size() != files.blocks)
+        fail("blocks counted " + std::to_string(files.blocks) + ", read " + std::to_string(read.keys.size()));
+    return std::move(files.text);
+}
+
+/// The exports of one registry, one after the other as runs of the program.
+std::vector<std::string> export_all(
+    const testing::GeneratedPrefix& generated, const std::vector<std::string>& keys, const CodePage& code_page, std::size_t chunk)
+{
+    std::size_t file_bytes = 0;
+    for (const auto* file : { &generated.user, &generated.machine, &generated.default_user })
+        file_bytes += file->present ? file->header.size() + file->body.size() : 0;
+    registry::WinePrefixRegistry registry(std::string(prefix), code_page, files_of(generated));
+    registry.set_read_chunk(chunk);
+    std::vector<std::string> exports;
+    for (const auto& key : keys)
+        exports.push_back(export_key(registry, generated, key, file_bytes));
+    return exports;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    // Each hive maps blocks of its own; as huge pages, clearing them would
+    // cost more than the whole run does on these small files.
+    prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    std::string_view input(reinterpret_cast<const char*>(data), size);
+    std::uint8_t flags = input.empty() ? 0 : static_cast<std::uint8_t>(input.front());
+    if (!input.empty())
+        input.remove_prefix(1);
+    CodePage code_page = CodePage::from_number((flags & 1) != 0 ? 932 : 1252);
+    std::size_t chunk = read_chunks[flags >> 1 & 3];
+
+    testing::ByteChoices choices(input);
+    auto generated = testing::generate_prefix(choices);
+    // One export a run keeps the runs fast: a master key or a generated key.
+    std::vector<std::string> keys(master_keys.begin(), master_keys.end());
+    keys.insert(keys.end(), generated.keys.begin(), generated.keys.end());
+    keys = { keys[(flags >> 4) % keys.size()] };
+    auto exports = export_all(generated, keys, code_page, chunk);
+    // Read in other pieces, the files give the same exports.
+    if ((flags & 8) != 0 && chunk != read_chunks[0] && export_all(generated, keys, code_page, read_chunks[0]) != exports)
+        fail("the exports depend on the size of the pieces read");
+    return 0;
+}

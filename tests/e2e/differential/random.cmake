@@ -1,0 +1,12 @@
+# The Linux tool against the Windows build under Wine on random prefixes:
+# HIVEDUMP_RANDOM_PREFIXES seeds (5 by default) from the registry generator.
+include(${CMAKE_CURRENT_LIST_DIR}/../../support/support.cmake)
+add_executable(hivedump_generate_registry ${CMAKE_CURRENT_LIST_DIR}/generate_registry.cpp)
+target_link_libraries(hivedump_generate_registry PRIVATE hivedump_test_support)
+
+if(TARGET hivedump)
+  add_test(NAME differential_random
+           COMMAND ${CMAKE_CURRENT_LIST_DIR}/random.sh ${HIVEDUMP_WINDOWS_EXE} $<TARGET_FILE:hivedump>
+                   $<TARGET_FILE:hivedump_generate_registry>)
+  set_tests_properties(differential_random PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 1800 RUN_SERIAL TRUE)
+endif()

@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# The Linux tool against the Windows build under Wine on random prefixes.
+#
+#   random.sh WINDOWS_EXE LINUX_EXE GENERATOR
+#
+# One prefix is booted; for each seed its registry files are put back as they
+# were after the boot and the generator's sections for that seed (keys below
+# Software\Fuzz, links among them, every value form, broken lines) are
+# appended to them. The Windows build exports the generated keys under Wine;
+# the Linux tool exports them from a copy of the files taken before Wine ran,
+# since Wine rewrites them. Status, messages and files must be the same
+# bytes. Even seeds run in code page 1252, odd ones in 932.
+#
+# HIVEDUMP_RANDOM_PREFIXES: how many seeds (default 5); HIVEDUMP_RANDOM_SEED:
+# the first one (default 1). The files of a seed that differs are kept in
+# HIVEDUMP_RANDOM_KEEP (default ${TMPDIR:-/tmp}/hivedump-random-diffs/SEED).
+# Wine reports on its standard error the sections it cannot make ("Error
+# creating key"): those are expected, and the Linux tool must leave out the
+# same keys. Exit status: 0 all identical, 1 a seed differed, 77 skipped.
+
+set -u
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=../wine/prefix.sh
+. "$here/../wine/prefix.sh"
+
+if [ $# -ne 3 ]; then
+    echo "usage: $0 WINDOWS_EXE LINUX_EXE GENERATOR" >&2
+    exit 2
+fi
+if ! hivedump_find_wine || [ ! -f "$1" ]; then
+    echo "wine64 or $1 missing: skipped"
+    exit 77
+fi
+exe=$(readlink -f "$1")
+native=$(readlink -f "$2")
+generator=$(readlink -f "$3")
+count=${HIVEDUMP_RANDOM_PREFIXES:-5}
+first=${HIVEDUMP_RANDOM_SEED:-1}
+keep=${HIVEDUMP_RANDOM_KEEP:-${TMPDIR:-/tmp}/hivedump-random-diffs}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/hivedump-random.XXXXXX")
+prefix=$work/prefix
+cleanup() {
+    hivedump_prefix_destroy "$prefix"
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+mkdir -p "$prefix" "$work/booted" "$work/files"
+echo C.UTF-8 >"$prefix/.hivedump-lang"
+if ! hivedump_prefix_run "$prefix" wineboot -i >"$work/boot.log" 2>&1; then
+    echo "wineboot failed:"
+    tail -n 20 "$work/boot.log"
+    exit 1
+fi
+hivedump_prefix_flush "$prefix"
+registry_files="system.reg user.reg userdef.reg"
+for name in $registry_files; do
+    cp "$prefix/$name" "$work/booted/$name"
+done
+
+# Runs the Windows build on KEY: its status, messages (line ends as the Linux
+# tool writes them) and file into $work/wine.*.
+export_wine() {
+    local status=0
+    rm -f "$work/wine.reg"
+    hivedump_prefix_run "$prefix" "$exe" "$1" "$(_hivedump_windows_path "$work")\\wine.reg" \
+        >"$work/wine.out" 2>/dev/null || status=$?
+    echo "$status" >"$work/wine.status"
+    sed -i 's/\r$//' "$work/wine.out"
+}
+
+export_native() {
+    local status=0
+    rm -f "$work/native.reg"
+    env -u LC_ALL -u LC_CTYPE LANG="$2" WINEPREFIX="$work/files" "$native" "$1" "$work/native.reg" \
+        >"$work/native.out" 2>/dev/null || status=$?
+    echo "$status" >"$work/native.status"
+}
+
+# Says how the two runs differ, or nothing when they agree.
+difference() {
+    if ! cmp -s "$work/wine.status" "$work/native.status"; then
+        echo "status: wine $(cat "$work/wine.status"), native $(cat "$work/native.status")"
+    elif ! cmp -s "$work/wine.out" "$work/native.out"; then
+        echo "messages: wine $(head -c 300 "$work/wine.out"), native $(head -c 300 "$work/native.out")"
+    elif [ -f "$work/wine.reg" ] && [ ! -f "$work/native.reg" ]; then
+        echo "only Wine wrote a file"
+    elif [ ! -f "$work/wine.reg" ] && [ -f "$work/native.reg" ]; then
+        echo "only the Linux tool wrote a file"
+    elif [ -f "$work/wine.reg" ] && ! cmp -s "$work/wine.reg" "$work/native.reg"; then
+        echo "files differ: $(cmp "$work/wine.reg" "$work/native.reg" 2>&1 | head -1)"
+        diff <(tr -d '\r' <"$work/wine.reg") <(tr -d '\r' <"$work/native.reg") | head -n 12
+    fi
+}
+
+failed=0
+for ((seed = first; seed < first + count; ++seed)); do
+    if ((seed % 2 == 0)); then lang=C.UTF-8; else lang=ja_JP.UTF-8; fi
+    echo "$lang" >"$prefix/.hivedump-lang"
+    _hivedump_env "$prefix" "$HIVEDUMP_WINESERVER" -k >/dev/null 2>&1
+    hivedump_prefix_flush "$prefix" >/dev/null 2>&1
+    rm -rf "$work/generated"
+    "$generator" "$seed" "$work/generated" || { echo "seed $seed: the generator failed"; exit 1; }
+    for name in $registry_files; do
+        cat "$work/booted/$name" "$work/generated/$name" >"$prefix/$name"
+        cp "$prefix/$name" "$work/files/$name"
+    done
+    differed=0
+    while IFS= read -r key; do
+        export_wine "$key"
+        export_native "$key" "$lang"
+        result=$(difference)
+        if [ -n "$result" ]; then
+            echo "DIFF seed $seed [$lang] $key: $result"
+            differed=1
+            mkdir -p "$keep/$seed"
+            cp "$work/files/"*.reg "$keep/$seed/"
+            mkdir -p "$keep/$seed/generated"
+            cp "$work/generated/"* "$keep/$seed/generated/"
+            for side in wine native; do
+                for part in reg out status; do
+                    [ -f "$work/$side.$part" ] && cp "$work/$side.$part" "$keep/$seed/$(echo "$key" | tr '\\' '_').$side.$part"
+                done
+            done
+        else
+            echo "ok   seed $seed [$lang] $key: $(grep -c '^\[' "$work/native.reg" 2>/dev/null) keys"
+        fi
+    done <"$work/generated/keys"
+    _hivedump_env "$prefix" "$HIVEDUMP_WINESERVER" -k >/dev/null 2>&1
+    hivedump_prefix_flush "$prefix" >/dev/null 2>&1
+    if ((differed)); then
+        echo "     seed $seed: the prefix's files and both exports are in $keep/$seed"
+        failed=$((failed + 1))
+    fi
+done
+
+if ((failed)); then
+    echo "$failed of $count random prefixes differed"
+    exit 1
+fi
+echo "all $count random prefixes identical"
