@@ -3,6 +3,8 @@
 #include "registry/wine_prefix_registry.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <map>
 #include <memory>
