@@ -368,7 +368,9 @@ NodeIndex WinePrefixRegistry::follow_link_creating(NodeIndex link, int depth)
         auto child = hive_.find_child(node, view_of(*name));
         auto next = names.next();
         if (child == no_node) {
-            // From the first missing name on, the rest of the target is created.
+            // The server creates one key: only the target's last name may be missing.
+            if (next)
+                return no_node;
             child = hive_.add_child(node, name->data(), name->size());
         } else if (hive_.key(child).link) {
             // The server creates below the link the target ends in, but a link

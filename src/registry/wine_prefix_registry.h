@@ -108,7 +108,8 @@ private:
     /// Follows `link`, itself `depth` links deep.
     Status follow_link(wine::NodeIndex link, int depth, wine::NodeIndex& target);
     /// Where a key created through `link` (`depth` links deep) goes: the
-    /// target's missing names are created, its links on the way must resolve.
+    /// target's last name is created when missing, the names and links before
+    /// it must lead to keys that exist.
     wine::NodeIndex follow_link_creating(wine::NodeIndex link, int depth);
     std::u16string link_target(wine::NodeIndex link) const;
     void list_children(OpenKey& key);

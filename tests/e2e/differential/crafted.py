@@ -38,6 +38,10 @@ key(r"Nested\Three\y", '"made"="T\\\\z\\\\z\\\\y"')
 link(r"Nested\Last", r"Nested\Two2")
 link(r"Nested\Two2", r"Nested\Missing")
 key(r"Nested\Last\y", '"made"="Missing\\\\y"')
+# The server makes only the target's last name: a section below a link
+# whose target lacks two names is passed over.
+link(r"Nested\Deep", r"Nested\Gone\Deeper")
+key(r"Nested\Deep\y", '"lost"="y"')
 # 33 links in a row: below the first is past the server's limit, below the
 # second is not.
 key(r"Chain\T", '"t"="t"')
