@@ -4,7 +4,7 @@
 
 #include "cli/export_run.h"
 #include "export_reader.h"
-#include "registry/memory_registry.h"
+#include "memory_registry.h"
 #include "test_support.h"
 
 #include <algorithm>
@@ -140,7 +140,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // A line feed in the key text splits a header line; anything else reads.
     if (key.find('\n') != std::string::npos)
         return 0;
-    auto read = testing::read_export(outcome.files.begin()->second, CodePage(1252));
+    auto read = testing::read_export(outcome.files.begin()->second, CodePage::single_byte(1252));
     if (!read.ok())
         fail(arguments, "unreadable file: " + read.error);
     std::string key_path = key.find('\\') == std::string::npos ? "" : key.substr(key.find('\\') + 1);

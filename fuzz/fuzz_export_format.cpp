@@ -10,7 +10,7 @@
 
 #include "export_reader.h"
 #include "format/export_format.h"
-#include "registry/memory_registry.h"
+#include "memory_registry.h"
 #include "test_support.h"
 #include "walk/key_walk.h"
 

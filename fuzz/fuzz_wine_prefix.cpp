@@ -10,7 +10,7 @@
 #include "cli/export_run.h"
 #include "export_reader.h"
 #include "memory_registry_files.h"
-#include "registry/wine_prefix_registry.h"
+#include "wine/prefix_registry.h"
 #include "test_support.h"
 
 #include <array>
@@ -155,7 +155,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     CodePage code_page = CodePage::from_number((flags & 4) != 0 ? 932 : 1252);
     for (const char* master_key : master_keys) {
-        registry::WinePrefixRegistry registry(std::string(prefix), code_page, std::make_unique<testing::MemoryRegistryFiles>(prefix_files));
+        wine::WinePrefixRegistry registry(std::string(prefix), code_page, std::make_unique<testing::MemoryRegistryFiles>(prefix_files));
         // Pieces that hold these inputs whole: the program's own size would
         // cost more in the sanitizer's bookkeeping than the run itself.
         registry.set_read_chunk(1 << 16);

@@ -14,7 +14,7 @@
 #include "export_reader.h"
 #include "memory_registry_files.h"
 #include "reg_generator.h"
-#include "registry/wine_prefix_registry.h"
+#include "wine/prefix_registry.h"
 #include "stream/byte_sink.h"
 #include "stream/output_files.h"
 #include "test_support.h"
@@ -153,7 +153,7 @@ std::unique_ptr<testing::MemoryRegistryFiles> files_of(const testing::GeneratedP
 }
 
 std::string export_key(
-    registry::WinePrefixRegistry& registry, const testing::GeneratedPrefix& generated, const std::string& key, std::size_t file_bytes)
+    wine::WinePrefixRegistry& registry, const testing::GeneratedPrefix& generated, const std::string& key, std::size_t file_bytes)
 {
     current_key = key;
     BoundedFiles files(limits_for(generated, key, file_bytes));
@@ -184,7 +184,7 @@ std::vector<std::string> export_all(
     std::size_t file_bytes = 0;
     for (const auto* file : { &generated.user, &generated.machine, &generated.default_user })
         file_bytes += file->present ? file->header.size() + file->body.size() : 0;
-    registry::WinePrefixRegistry registry(std::string(prefix), code_page, files_of(generated));
+    wine::WinePrefixRegistry registry(std::string(prefix), code_page, files_of(generated));
     registry.set_read_chunk(chunk);
     std::vector<std::string> exports;
     for (const auto& key : keys)

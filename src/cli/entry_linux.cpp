@@ -2,8 +2,9 @@
 
 #include "cli/arguments.h"
 #include "cli/export_run.h"
-#include "registry/wine_prefix_registry.h"
-#include "registry/wine_server.h"
+#include "wine/prefix.h"
+#include "wine/prefix_registry.h"
+#include "wine/server.h"
 #include "stream/output_files.h"
 
 #include <clocale>
@@ -15,7 +16,7 @@ namespace hivedump {
 int run_linux_entry(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
-    CodePage code_page = registry::code_page_from_locale();
+    CodePage code_page = wine::code_page_from_locale();
 
     // A Win32 program under Wine gets its arguments in the ANSI code page;
     // the output path stays a Linux path, as typed.
@@ -23,16 +24,16 @@ int run_linux_entry(int argc, char** argv)
     if (arguments.size() >= 2) {
         std::size_t key = is_banner_switch(arguments[0]) ? 1 : 0;
         if (arguments.size() - key == 2)
-            arguments[key] = registry::locale_to_code_page(arguments[key], code_page);
+            arguments[key] = wine::locale_to_code_page(arguments[key], code_page);
     }
 
-    std::string prefix = registry::find_wine_prefix();
-    registry::WinePrefixRegistry registry(prefix, code_page);
+    std::string prefix = wine::find_wine_prefix();
+    wine::WinePrefixRegistry registry(prefix, code_page);
     auto console = make_console();
     auto files = make_platform_files(registry.registry_files());
     RunEnvironment environment{ registry, *console, *files };
     // A running wineserver saves its registry only now and then.
-    if (registry::wine_server_running(prefix, registry::wine_server_roots_from_environment()))
+    if (wine::wine_server_running(prefix, wine::wine_server_roots_from_environment()))
         environment.notice = "wineserver is running on this prefix: its files may not hold its latest changes yet"
                              " (wineserver -w writes them out)\n";
     return run_hivedump(arguments, environment);

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "format/code_page.h"
+#include "code_page/code_page.h"
 #include "registry/registry.h"
 #include "stream/byte_sink.h"
 #include "stream/text_stream.h"

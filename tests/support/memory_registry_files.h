@@ -1,6 +1,6 @@
 #pragma once
 
-#include "registry/wine_prefix_registry.h"
+#include "wine/prefix_registry.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -15,7 +15,7 @@ namespace hivedump::testing {
 
 /// Registry files held in memory by path, so a fuzzer reads a prefix with
 /// no file system at all. A path that is not held is a missing file.
-class MemoryRegistryFiles final : public registry::RegistryFileSource {
+class MemoryRegistryFiles final : public wine::RegistryFileSource {
 public:
     std::unique_ptr<File> open(const std::string& path) override
     {

@@ -6,14 +6,14 @@
 #include "cli/export_run.h"
 #include "export_reader.h"
 #include "fault_fixture.h"
-#include "registry/memory_registry.h"
+#include "memory_registry.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#if __has_include("registry/wine_prefix_registry.h")
+#if __has_include("wine/prefix_registry.h")
 #include "cli/entry_linux.h"
-#include "registry/wine_prefix_registry.h"
+#include "wine/prefix_registry.h"
 #endif
 
 #include <atomic>
@@ -170,7 +170,7 @@ void every_allocation_of_a_run(const Input& input)
     const RunOutcome clean = run_with_failing_allocation(input, -1, false);
     ASSERT_EQ(clean.status, 0);
     ASSERT_EQ(clean.console, "");
-    const auto clean_read = testing::read_export(clean.file, CodePage(1252));
+    const auto clean_read = testing::read_export(clean.file, CodePage::single_byte(1252));
     ASSERT_TRUE(clean_read.ok()) << clean_read.error;
 
     int complete = 0, abandoned = 0, failed = 0;
@@ -190,7 +190,7 @@ void every_allocation_of_a_run(const Input& input)
                 continue;
             }
             ASSERT_EQ(outcome.status, 0) << outcome.console;
-            auto read = testing::read_export(outcome.file, CodePage(1252));
+            auto read = testing::read_export(outcome.file, CodePage::single_byte(1252));
             ASSERT_TRUE(read.ok()) << read.error << "\n" << outcome.file;
             if (outcome.console.empty()) {
                 // Only an allocation the run can do without failed.
@@ -241,7 +241,7 @@ TEST(AllocationFailure, EveryAllocationOfARunOverTheMemoryRegistry)
         testing::fault_fixture_key });
 }
 
-#if __has_include("registry/wine_prefix_registry.h")
+#if __has_include("wine/prefix_registry.h")
 // The prefix's file is read during the run, so the reader's allocations fail
 // in turn as well.
 TEST(AllocationFailure, EveryAllocationOfARunOverAWinePrefix)
@@ -251,7 +251,7 @@ TEST(AllocationFailure, EveryAllocationOfARunOverAWinePrefix)
     fs::create_directories(prefix);
     fs::copy_file(HIVEDUMP_EXAMPLE_PREFIX "/user.reg", prefix / "user.reg", fs::copy_options::overwrite_existing);
     every_allocation_of_a_run(
-        { [&] { return std::make_unique<registry::WinePrefixRegistry>(prefix.string(), CodePage(1252)); }, "HKEY_CURRENT_USER\\Software" });
+        { [&] { return std::make_unique<wine::WinePrefixRegistry>(prefix.string(), CodePage::single_byte(1252)); }, "HKEY_CURRENT_USER\\Software" });
     fs::remove_all(prefix);
 }
 

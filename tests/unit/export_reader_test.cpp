@@ -28,7 +28,7 @@ TEST(ExportReader, ReadsEveryForm)
                             "\"le\"=dword:12345678\n@=hex(2):25,50,41,54,48,25,00\n\"e\"=hex:\n"
                             "@=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,\\\n  18,19\n\n"
                             "[HKEY_USERS\\A\\abandoned]\n");
-    auto read = read_export(file, CodePage(1252));
+    auto read = read_export(file, CodePage::single_byte(1252));
     ASSERT_TRUE(read.ok()) << read.error;
     ASSERT_EQ(read.keys.size(), 3u);
     EXPECT_TRUE(read.keys[0].closed);
@@ -87,7 +87,7 @@ TEST(ExportReader, RefusesWhatTheToolNeverWrites)
         { "value before any key", crlf("REGEDIT4\n\n@=\"x\"\n\n") },
     };
     for (const auto& c : cases)
-        EXPECT_FALSE(read_export(c.file, CodePage(1252)).ok()) << c.label;
+        EXPECT_FALSE(read_export(c.file, CodePage::single_byte(1252)).ok()) << c.label;
 }
 
 } // namespace

@@ -1,5 +1,5 @@
 #include "cli/export_run.h"
-#include "registry/memory_registry.h"
+#include "memory_registry.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

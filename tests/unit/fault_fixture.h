@@ -1,6 +1,6 @@
 #pragma once
 
-#include "registry/memory_registry.h"
+#include "memory_registry.h"
 #include "test_support.h"
 
 #include <string>

@@ -6,7 +6,7 @@
 #include "cli/export_run.h"
 #include "export_reader.h"
 #include "fault_fixture.h"
-#include "registry/memory_registry.h"
+#include "memory_registry.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 #include "format/export_format.h"
-#include "registry/memory_registry.h"
+#include "memory_registry.h"
 #include "test_support.h"
 #include "walk/key_walk.h"
 

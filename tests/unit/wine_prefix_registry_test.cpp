@@ -1,4 +1,5 @@
-#include "registry/wine_prefix_registry.h"
+#include "wine/prefix.h"
+#include "wine/prefix_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -14,6 +15,7 @@ namespace hivedump::registry {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace hivedump::wine;
 
 constexpr std::string_view header = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n";
 
@@ -123,7 +125,7 @@ TEST(WinePrefixRegistry, BufferStatusesFollowTheAFunctions)
 {
     TemporaryPrefix prefix;
     prefix.write("user.reg", std::string(header) + "[Key\\\\Sub] 1\n\"Name\"=\"\\x00e9t\\x00e9\"\n\"Bin\"=hex:01,02,03\n");
-    WinePrefixRegistry registry(prefix.path(), CodePage(1252));
+    WinePrefixRegistry registry(prefix.path(), CodePage::single_byte(1252));
     Handle key;
     ASSERT_EQ(registry.open_key(current_user, "key", key), status::success);
     std::vector<char> name(4);
@@ -173,7 +175,7 @@ TEST(WinePrefixRegistry, MasterKeysMapOntoTheFiles)
         "[Software\\\\Classes\\\\.txt] 1\n@=\"txtfile\"\n[System\\\\Setup] 1\n");
     prefix.write("user.reg", "WINE REGISTRY Version 2\r\n;; All keys relative to \\\\User\\\\S-1-5-21-7\r\n\r\n[Software\\\\Mine] 1\r\n");
     prefix.write("userdef.reg", "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\.Default\n\n[Control Panel] 1\n");
-    WinePrefixRegistry registry(prefix.path(), CodePage(1252));
+    WinePrefixRegistry registry(prefix.path(), CodePage::single_byte(1252));
 
     struct Case {
         Handle root;
@@ -223,7 +225,7 @@ TEST(WinePrefixRegistry, LinksLeadToTheKeyTheyName)
         std::string(header) + "[A\\\\B] 1\n\"v\"=\"1\"\n[A\\\\Up] 1\n#link\n" + target("\\Registry\\User\\S-1-5-21-0-0-0-1000\\A")
             + "[A\\\\ToMachine] 1\n#link\n" + target("\\REGISTRY\\MACHINE\\Software"));
     prefix.write("system.reg", "WINE REGISTRY Version 2\n\n[Software\\\\Wine] 1\n");
-    WinePrefixRegistry registry(prefix.path(), CodePage(1252));
+    WinePrefixRegistry registry(prefix.path(), CodePage::single_byte(1252));
     Handle a, up, through, wine_key;
     ASSERT_EQ(registry.open_key(current_user, "A", a), status::success);
     ASSERT_EQ(registry.open_key(a, "Up", up), status::success);
@@ -243,7 +245,7 @@ TEST(WinePrefixRegistry, UnreadablePrefixesAreReported)
 {
     TemporaryPrefix prefix;
     {
-        WinePrefixRegistry registry(prefix.path() + "/missing", CodePage(1252));
+        WinePrefixRegistry registry(prefix.path() + "/missing", CodePage::single_byte(1252));
         Handle key;
         registry.open_key(local_machine, "Software", key);
         EXPECT_EQ(registry.unreadable_file(), prefix.path() + "/missing");
@@ -252,14 +254,14 @@ TEST(WinePrefixRegistry, UnreadablePrefixesAreReported)
     prefix.write("user.reg", std::string(header) + "[Software] 1\n");
     {
         // Exporting the user's key reads no system.reg.
-        WinePrefixRegistry registry(prefix.path(), CodePage(1252));
+        WinePrefixRegistry registry(prefix.path(), CodePage::single_byte(1252));
         Handle key;
         EXPECT_EQ(registry.open_key(current_user, "Software", key), status::success);
         EXPECT_FALSE(registry.unreadable_file());
         EXPECT_EQ(registry.open_key(local_machine, "Software", key), status::file_not_found);
         EXPECT_EQ(registry.unreadable_file(), prefix.path() + "/system.reg");
     }
-    WinePrefixRegistry registry(prefix.path(), CodePage(1252));
+    WinePrefixRegistry registry(prefix.path(), CodePage::single_byte(1252));
     EXPECT_EQ(registry.registry_files(),
         (std::vector<std::string>{ prefix.path() + "/system.reg", prefix.path() + "/user.reg", prefix.path() + "/userdef.reg" }));
 }
@@ -273,7 +275,7 @@ TEST(WinePrefixRegistry, VeryDeepKeysParse)
     file += "leaf] 1\n\"v\"=dword:1\n";
     TemporaryPrefix prefix;
     prefix.write("user.reg", file);
-    WinePrefixRegistry registry(prefix.path(), CodePage(1252));
+    WinePrefixRegistry registry(prefix.path(), CodePage::single_byte(1252));
     Handle key = current_user;
     for (int depth = 0; depth < 100000; ++depth) {
         Handle next;

@@ -1,5 +1,4 @@
-#include "registry/wine_prefix_registry.h"
-#include "registry/wine_reg_parser.h"
+#include "wine/prefix_registry.h"
 
 #include <gtest/gtest.h>
 
@@ -8,89 +7,87 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
-namespace hivedump::registry {
+namespace hivedump::wine {
 namespace {
 
 namespace fs = std::filesystem;
+using namespace registry;
 
 constexpr std::string_view header = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n";
 
-/// Every key below the hive's root with its values, one line each, in the
-/// order the hive holds them.
-std::string dump_hive(const wine::Hive& hive)
-{
-    std::ostringstream out;
-    std::vector<std::pair<wine::NodeIndex, int>> stack{ { hive.root(), 0 } };
-    while (!stack.empty()) {
-        auto [node, depth] = stack.back();
-        stack.pop_back();
-        const auto& key = hive.key(node);
-        out << std::string(static_cast<std::size_t>(depth), ' ') << "[";
-        for (std::uint32_t unit = 0; unit < key.name_length; ++unit)
-            out << static_cast<unsigned>(key.name_text()[unit]) << ",";
-        out << "]" << (key.link ? " link" : "") << "\n";
-        for (auto index = key.first_value; index != wine::no_node; index = hive.value(index).next) {
-            const auto& value = hive.value(index);
-            out << std::string(static_cast<std::size_t>(depth), ' ') << " v";
-            for (std::uint32_t unit = 0; unit < value.name_length; ++unit)
-                out << static_cast<unsigned>(value.name_text()[unit]) << ",";
-            out << " type=" << value.type << " form=" << static_cast<int>(value.form) << " data=";
-            std::size_t bytes = value.form == wine::DataForm::wide_text ? value.data_length * 2u : value.data_length;
-            for (std::size_t at = 0; at < bytes; ++at)
-                out << static_cast<unsigned>(value.data[at]) << ".";
-            out << "\n";
-        }
-        for (auto child = key.first_child; child != wine::no_node; child = hive.key(child).next_sibling)
-            stack.push_back({ child, depth + 1 });
-    }
-    return out.str();
-}
-
-/// Hands out the contents at most `most` bytes a read, failing from read
-/// number `fail_at` on when that is set.
-struct ScriptedReads {
-    std::string contents;
+/// The files of a prefix held in memory, read at most `most` bytes a read,
+/// failing from read number `fail_at` on when that is set.
+class ScriptedFiles final : public RegistryFileSource {
+public:
+    std::map<std::string, std::string> contents;
     std::size_t most = SIZE_MAX;
     int fail_at = 0;
-    std::size_t offset = 0;
     int reads = 0;
 
-    std::ptrdiff_t operator()(char* buffer, std::size_t size)
+    std::unique_ptr<File> open(const std::string& path) override
     {
-        ++reads;
-        if (fail_at != 0 && reads >= fail_at)
-            return -1;
-        std::size_t count = std::min({ size, most, contents.size() - offset });
-        std::memcpy(buffer, contents.data() + offset, count);
-        offset += count;
-        return static_cast<std::ptrdiff_t>(count);
+        auto found = contents.find(fs::path(path).filename().string());
+        if (found == contents.end() || found->second.empty())
+            return nullptr;
+        return std::make_unique<Reader>(*this, found->second);
     }
+    bool is_directory(const std::string&) override { return true; }
+
+private:
+    class Reader final : public File {
+    public:
+        Reader(ScriptedFiles& files, const std::string& bytes)
+            : files_(files)
+            , bytes_(bytes)
+        {
+        }
+        std::ptrdiff_t read_at(char* buffer, std::size_t size, std::uint64_t offset) override
+        {
+            ++files_.reads;
+            if (files_.fail_at != 0 && files_.reads >= files_.fail_at)
+                return -1;
+            if (offset >= bytes_.size())
+                return 0;
+            std::size_t count = std::min({ size, files_.most, bytes_.size() - static_cast<std::size_t>(offset) });
+            std::memcpy(buffer, bytes_.data() + offset, count);
+            return static_cast<std::ptrdiff_t>(count);
+        }
+
+    private:
+        ScriptedFiles& files_;
+        const std::string& bytes_;
+    };
 };
 
-struct Parsed {
-    std::string hive;
-    wine::ParseResult result;
+std::string export_tree(WinePrefixRegistry& registry, Handle root, const std::string& path);
+
+struct Loaded {
+    std::string tree;
+    bool unreadable = false;
+    int reads = 0;
 };
 
-Parsed parse_in_pieces(const std::string& contents, std::size_t chunk, std::size_t most = SIZE_MAX, int fail_at = 0)
+/// The whole user key of a prefix whose user.reg is `contents`.
+Loaded load(const std::string& contents, std::size_t chunk, std::size_t most = SIZE_MAX, int fail_at = 0, const std::string& key = "")
 {
-    wine::Hive hive;
-    ScriptedReads reads{ contents, most, fail_at };
-    wine::ReadFunction read = [&reads](char* buffer, std::size_t size) { return reads(buffer, size); };
-    auto result = wine::parse_registry_file(read, hive, hive.root(), {}, chunk);
-    return { dump_hive(hive), result };
-}
-
-Parsed parse_whole(const std::string& contents)
-{
-    wine::Hive hive;
-    auto result = wine::parse_registry_file(std::span<const char>(contents.data(), contents.size()), hive, hive.root(), {});
-    return { dump_hive(hive), result };
+    auto files = std::make_unique<ScriptedFiles>();
+    auto& scripted = *files;
+    files->contents["user.reg"] = contents;
+    files->most = most;
+    files->fail_at = fail_at;
+    WinePrefixRegistry registry("prefix", CodePage::single_byte(1252), std::move(files));
+    registry.set_read_chunk(chunk);
+    Loaded loaded;
+    loaded.tree = export_tree(registry, current_user, key);
+    loaded.unreadable = registry.unreadable_file().has_value();
+    loaded.reads = scripted.reads;
+    return loaded;
 }
 
 // Sections, values whose hex data goes on over several lines, a line feed
@@ -122,28 +119,27 @@ const std::string tricky = std::string(header)
 
 TEST(WineReaderChunks, PiecesOfAnySizeLoadWhatTheWholeFileLoads)
 {
-    auto whole = parse_whole(tricky);
-    ASSERT_TRUE(whole.result.valid);
+    auto whole = load(tricky, std::size_t{ 1 } << 20);
+    ASSERT_FALSE(whole.unreadable);
     // The cut-off continuation keeps its name with no data.
-    EXPECT_NE(whole.hive.find("type=0 form=0 data=\n"), std::string::npos);
+    EXPECT_NE(whole.tree.find(" 0 cut 0 \n"), std::string::npos) << whole.tree;
     for (std::size_t chunk = 1; chunk <= tricky.size() + 1; chunk += chunk < 64 ? 1 : 13) {
         SCOPED_TRACE(chunk);
-        auto pieces = parse_in_pieces(tricky, chunk);
-        EXPECT_TRUE(pieces.result.valid);
-        EXPECT_FALSE(pieces.result.read_failed);
-        EXPECT_EQ(pieces.result.skipped_lines, whole.result.skipped_lines);
-        EXPECT_EQ(pieces.result.relative_to, whole.result.relative_to);
-        EXPECT_EQ(pieces.hive, whole.hive);
+        auto pieces = load(tricky, chunk);
+        EXPECT_FALSE(pieces.unreadable);
+        EXPECT_EQ(pieces.tree, whole.tree);
+        // Only the keys asked for: the same values.
+        EXPECT_EQ(load(tricky, chunk, SIZE_MAX, 0, "A\\C").tree, load(tricky, 1 << 20, SIZE_MAX, 0, "A\\C").tree);
     }
 }
 
 TEST(WineReaderChunks, ShortReadsChangeNothing)
 {
-    auto whole = parse_whole(tricky);
+    auto whole = load(tricky, std::size_t{ 1 } << 20);
     for (std::size_t most : { 1, 2, 3, 7, 40 }) {
         SCOPED_TRACE(most);
-        EXPECT_EQ(parse_in_pieces(tricky, 64, most).hive, whole.hive);
-        EXPECT_EQ(parse_in_pieces(tricky, 1 << 20, most).hive, whole.hive);
+        EXPECT_EQ(load(tricky, 64, most).tree, whole.tree);
+        EXPECT_EQ(load(tricky, 1 << 20, most).tree, whole.tree);
     }
 }
 
@@ -154,36 +150,31 @@ TEST(WineReaderChunks, AFileCutAnywhereLoadsItsWholeLines)
     for (std::size_t size = 0; size <= tricky.size(); ++size) {
         SCOPED_TRACE(size);
         std::string cut = tricky.substr(0, size);
-        auto whole = parse_whole(cut);
-        auto pieces = parse_in_pieces(cut, 16);
-        EXPECT_EQ(pieces.result.valid, whole.result.valid);
-        EXPECT_EQ(pieces.hive, whole.hive);
+        auto whole = load(cut, 1 << 20);
+        auto pieces = load(cut, 16);
+        EXPECT_EQ(pieces.unreadable, whole.unreadable);
+        EXPECT_EQ(pieces.tree, whole.tree);
     }
 }
 
 TEST(WineReaderChunks, AFailedReadIsReported)
 {
-    ScriptedReads clean{ tricky };
-    wine::Hive hive;
-    wine::ReadFunction read = [&clean](char* buffer, std::size_t size) { return clean(buffer, size); };
-    ASSERT_FALSE(wine::parse_registry_file(read, hive, hive.root(), {}, 32).read_failed);
+    auto clean = load(tricky, 32);
+    ASSERT_FALSE(clean.unreadable);
     ASSERT_GT(clean.reads, 10);
-    // Every read, the one that would find the end included, can fail.
-    for (int fail_at = 1; fail_at <= clean.reads; ++fail_at) {
+    // Every read of the first pass, the one that would find the end included, can fail.
+    auto first_pass = load(tricky, 32, SIZE_MAX, 0, "Nothing\\Here").reads;
+    for (int fail_at = 1; fail_at <= first_pass; ++fail_at) {
         SCOPED_TRACE(fail_at);
-        EXPECT_TRUE(parse_in_pieces(tricky, 32, SIZE_MAX, fail_at).result.read_failed);
+        EXPECT_TRUE(load(tricky, 32, SIZE_MAX, fail_at, "Nothing\\Here").unreadable);
     }
 }
 
 TEST(WineReaderChunks, NotARegistryFileStopsAtTheFirstLine)
 {
-    ScriptedReads reads{ "REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n" + std::string(100, 'x'), 8 };
-    wine::ReadFunction read = [&reads](char* buffer, std::size_t size) { return reads(buffer, size); };
-    wine::Hive hive;
-    auto result = wine::parse_registry_file(read, hive, hive.root(), {}, 8);
-    EXPECT_FALSE(result.valid);
-    EXPECT_EQ(hive.key(hive.root()).first_child, wine::no_node);
-    EXPECT_LE(reads.reads, 3); // the header line is all it needs
+    auto loaded = load("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n" + std::string(100, 'x'), 8, 8);
+    EXPECT_TRUE(loaded.unreadable);
+    EXPECT_LE(loaded.reads, 3); // the header line is all it needs
 }
 
 /// The walk of a prefix through the registry, as text.
@@ -227,12 +218,12 @@ std::string export_tree(WinePrefixRegistry& registry, Handle root, const std::st
 TEST(WineReaderChunks, ThePrefixReaderGivesTheSameTreeWhateverThePieceSize)
 {
     std::string forms = std::string(HIVEDUMP_WINE_TEST_DATA) + "/forms";
-    WinePrefixRegistry reference(forms, CodePage(1252));
+    WinePrefixRegistry reference(forms, CodePage::single_byte(1252));
     auto expected = export_tree(reference, current_user, "Software");
     ASSERT_NE(expected, "missing\n");
     for (std::size_t chunk : { 1, 2, 5, 17, 64, 333, 4096 }) {
         SCOPED_TRACE(chunk);
-        WinePrefixRegistry registry(forms, CodePage(1252));
+        WinePrefixRegistry registry(forms, CodePage::single_byte(1252));
         registry.set_read_chunk(chunk);
         EXPECT_EQ(export_tree(registry, current_user, "Software"), expected);
         EXPECT_FALSE(registry.unreadable_file());
@@ -240,4 +231,4 @@ TEST(WineReaderChunks, ThePrefixReaderGivesTheSameTreeWhateverThePieceSize)
 }
 
 } // namespace
-} // namespace hivedump::registry
+} // namespace hivedump::wine

@@ -1,4 +1,4 @@
-#include "registry/wine_server.h"
+#include "wine/server.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-namespace hivedump::registry {
+namespace hivedump::wine {
 namespace {
 
 namespace fs = std::filesystem;
@@ -150,4 +150,4 @@ TEST(WineServer, LockOnTheServerDirectoryIsSeen)
 }
 
 } // namespace
-} // namespace hivedump::registry
+} // namespace hivedump::wine

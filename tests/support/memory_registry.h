@@ -71,7 +71,7 @@ private:
     std::uintptr_t next_handle_ = 0x1000;
     std::array<int, static_cast<std::size_t>(Call::count)> counts_{};
     std::array<std::vector<Fault>, static_cast<std::size_t>(Call::count)> faults_;
-    CodePage code_page_{ 1252 };
+    CodePage code_page_ = CodePage::single_byte(1252);
 };
 
 } // namespace hivedump::registry

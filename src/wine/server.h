@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace hivedump::registry {
+namespace hivedump::wine {
 
 /// The directories below which a wineserver keeps its server-DEV-INODE
 /// directory.
@@ -22,4 +22,4 @@ WineServerRoots wine_server_roots_from_environment();
 /// written. Anything unexpected on the way counts as no server.
 bool wine_server_running(const std::string& prefix, const WineServerRoots& roots) noexcept;
 
-} // namespace hivedump::registry
+} // namespace hivedump::wine

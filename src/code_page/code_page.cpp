@@ -1,4 +1,4 @@
-#include "format/code_page.h"
+#include "code_page/code_page.h"
 
 namespace hivedump {
 
@@ -12,7 +12,7 @@ CodePage CodePage::from_number(std::uint32_t number)
     case 950: // Big5
         return from_predicate(number, [](unsigned char b) { return b >= 0x81 && b <= 0xFE; });
     default:
-        return CodePage(number);
+        return CodePage::single_byte(number);
     }
 }
 

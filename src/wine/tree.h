@@ -1,6 +1,6 @@
 #pragma once
 
-#include "registry/wine_text.h"
+#include "wine/text.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace hivedump::registry::wine {
+namespace hivedump::wine {
 
 using NodeIndex = std::uint32_t;
 inline constexpr NodeIndex no_node = 0xFFFFFFFFu;
@@ -75,44 +75,36 @@ private:
     std::size_t size_ = 0;
 };
 
-/// How a value's data is held: as the file gave the bytes, or as text whose
-/// terminating zero unit is implied.
-enum class DataForm : std::uint8_t { bytes, narrow_text, wide_text };
-
-// Ten million values are no rarity: the node is kept to half a cache line.
-struct ValueNode {
-    const unsigned char* name = nullptr;
-    const unsigned char* data = nullptr;
-    std::uint32_t data_length = 0; ///< bytes, or units for text
-    std::uint32_t type = 0;
-    std::uint32_t next = no_node;
-    std::uint16_t name_length = 0; ///< units; the server takes no longer names
-    bool wide_name = false;
-    DataForm form = DataForm::bytes;
-
-    TextView name_text() const { return { name, name_length, wide_name }; }
-    /// The size the server holds: for text, two bytes a unit and the zero.
-    std::uint32_t stored_size() const { return form == DataForm::bytes ? data_length : (data_length + 1) * 2; }
-};
-
-static_assert(sizeof(ValueNode) <= 32);
-
 struct KeyNode {
     const unsigned char* name = nullptr;
     std::uint32_t name_length = 0;
     NodeIndex parent = no_node;
     NodeIndex first_child = no_node;
     NodeIndex next_sibling = no_node;
-    std::uint32_t first_value = no_node;
+    std::uint32_t first_span = no_node; ///< where the key's values lie in its files, in file order
     bool wide_name = false;
     bool link = false;
+    bool link_below = false; ///< some key below this one is a link
+    bool complete = false; ///< every subkey its file holds is in the tree
     std::uint8_t mount = 0; ///< which file's contents the key waits for; 0 when none
+    std::uint8_t owner = 0; ///< the file whose tree the key is in; 0 when none
+    std::uint8_t link_file = 0; ///< the file whose "#link" made the key a link
+    std::uint64_t link_offset = 0; ///< where in that file
 
     TextView name_text() const { return { name, name_length, wide_name }; }
 };
 
-/// The keys and values of the loaded registry files, as one tree below the
-/// \Registry root.
+/// Lines of one file that hold values of a key: a section's body.
+struct Span {
+    std::uint64_t start = 0;
+    std::uint64_t end = 0;
+    std::uint32_t next = no_node;
+    std::uint8_t file = 0;
+    std::uint8_t order = 0; ///< the file's place in the order files were loaded
+};
+
+/// The keys of the registry files, as one tree below the \Registry root,
+/// with where each key's values lie.
 class Hive {
 public:
     Hive();
@@ -120,16 +112,18 @@ public:
     NodeIndex root() const { return 0; }
     KeyNode& key(NodeIndex index) { return keys_[index]; }
     const KeyNode& key(NodeIndex index) const { return keys_[index]; }
-    ValueNode& value(std::uint32_t index) { return values_[index]; }
-    const ValueNode& value(std::uint32_t index) const { return values_[index]; }
+    const Span& span(std::uint32_t index) const { return spans_[index]; }
     std::size_t key_count() const { return keys_.size(); }
 
     /// The subkey of `parent` with that name, case folded, or no_node.
     NodeIndex find_child(NodeIndex parent, const TextView& name) const;
     /// Finds or adds the subkey; the name is copied when added.
     NodeIndex add_child(NodeIndex parent, const char16_t* name, std::size_t length);
-    /// Adds a value to the key; duplicates are settled when the values are listed.
-    std::uint32_t add_value(NodeIndex key, const ValueNode& value);
+    /// Records lines that hold values of the key, kept in load order.
+    void add_span(NodeIndex key, const Span& span);
+    /// Marks the key as a link and its ancestors as having one below.
+    void mark_link(NodeIndex key, std::uint8_t file, std::uint64_t offset);
+    std::size_t link_count() const { return link_count_; }
 
     /// Copies text into the hive, one byte a unit when it can.
     TextView store(const char16_t* units, std::size_t length);
@@ -139,19 +133,17 @@ public:
     TextView store_plain(const char* bytes, std::size_t length);
     unsigned char* allocate(std::size_t size) { return arena_.allocate(size); }
 
-    /// The value with that name, case folded, the last one added winning; or no_node.
-    std::uint32_t find_value(NodeIndex key, const TextView& name) const;
-
 private:
     void grow_index();
     NodeIndex find_child(NodeIndex parent, const TextView& name, std::uint32_t hash) const;
 
     Arena arena_;
     ChunkedVector<KeyNode> keys_;
-    ChunkedVector<ValueNode> values_;
+    ChunkedVector<Span> spans_;
+    std::size_t link_count_ = 0;
     // Open addressing on (parent, folded name): hash in the high half, node + 1 in the low.
     std::vector<std::uint64_t> index_;
     std::size_t index_used_ = 0;
 };
 
-} // namespace hivedump::registry::wine
+} // namespace hivedump::wine

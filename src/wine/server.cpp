@@ -1,4 +1,4 @@
-#include "registry/wine_server.h"
+#include "wine/server.h"
 
 #include <cstdlib>
 #include <fcntl.h>
@@ -9,7 +9,7 @@
 #include <unistd.h>
 #include <utility>
 
-namespace hivedump::registry {
+namespace hivedump::wine {
 
 namespace {
 
@@ -141,4 +141,4 @@ try {
     return false;
 }
 
-} // namespace hivedump::registry
+} // namespace hivedump::wine

@@ -1,7 +1,7 @@
-#include "registry/wine_text.h"
+#include "wine/text.h"
 
-#include "registry/codepage_data.h"
-#include "registry/wine_code_page_data.h"
+#include "wine/code_page_tables.h"
+#include "wine/code_page_data.h"
 
 #include <algorithm>
 #include <array>
@@ -9,7 +9,7 @@
 #include <mutex>
 #include <vector>
 
-namespace hivedump::registry::wine {
+namespace hivedump::wine {
 
 namespace {
 
@@ -24,7 +24,7 @@ struct CaseRun {
 // character data, as runs of equal distance.
 // clang-format off
 constexpr CaseRun case_runs[] = {
-#include "registry/wine_case_data.inc"
+#include "wine/case_data.inc"
 };
 // clang-format on
 
@@ -282,4 +282,4 @@ void AnsiConverter::to_utf16(std::string_view text, std::u16string& result) cons
     }
 }
 
-} // namespace hivedump::registry::wine
+} // namespace hivedump::wine

@@ -6,14 +6,12 @@
 namespace hivedump {
 
 /// The ANSI code page that registry text arrives in. Escaping needs to know
-/// which bytes begin a double-byte character, nothing else.
+/// which bytes begin a double-byte character, nothing else. Made only by
+/// name, so that a number alone never stands for a code page's lead bytes.
 class CodePage {
 public:
     /// A single-byte code page: no byte is a lead byte.
-    explicit CodePage(std::uint32_t number = 1252)
-        : number_(number)
-    {
-    }
+    static CodePage single_byte(std::uint32_t number = 1252) { return CodePage(number); }
 
     /// A code page whose lead bytes are known by their ranges (932, 936, 949,
     /// 950); any other number is taken as single-byte.
@@ -36,6 +34,11 @@ public:
     bool is_lead_byte(unsigned char byte) const { return lead_[byte]; }
 
 private:
+    explicit CodePage(std::uint32_t number)
+        : number_(number)
+    {
+    }
+
     std::uint32_t number_;
     bool double_byte_ = false;
     std::array<bool, 256> lead_{};

@@ -1,8 +1,8 @@
-#include "registry/ansi_text.h"
+#include "wine/text.h"
 
 #include <gtest/gtest.h>
 
-namespace hivedump::registry {
+namespace hivedump::wine {
 namespace {
 
 struct ConversionCase {
@@ -25,17 +25,20 @@ TEST(AnsiText, ConvertsAsThePlatformDoes)
         { 1251, u"\u0416", "\xc6" }, { 4242, u"\u00e9", "\xe9" }, // unknown code page: as 1252
     };
     for (const auto& c : cases) {
-        AnsiText converter(c.code_page);
-        EXPECT_EQ(converter.convert(c.text), c.expected) << c.code_page;
-        EXPECT_EQ(converter.converted_size(c.text), c.expected.size());
+        AnsiConverter converter(c.code_page);
+        TextView text{ reinterpret_cast<const unsigned char*>(c.text.data()), static_cast<std::uint32_t>(c.text.size()), true };
+        std::string converted;
+        converter.append(text, converted);
+        EXPECT_EQ(converted, c.expected) << c.code_page;
+        EXPECT_EQ(converter.converted_size(text), c.expected.size());
     }
 }
 
 TEST(AnsiText, EveryAnsiCodePageHasItsTable)
 {
     for (std::uint32_t page : { 874u, 932u, 936u, 949u, 950u, 1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u, 1258u })
-        EXPECT_TRUE(has_code_page_table(page)) << page;
+        EXPECT_EQ(AnsiConverter(page).code_page(), page) << page;
 }
 
 } // namespace
-} // namespace hivedump::registry
+} // namespace hivedump::wine

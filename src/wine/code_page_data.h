@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <span>
 
-namespace hivedump::registry::wine {
+namespace hivedump::wine {
 
 /// How Wine turns one code page's bytes back into UTF-16, where reading the
 /// unit-to-bytes table backwards gives another answer. `exceptions` is sorted:
@@ -17,4 +17,4 @@ struct ByteConversions {
 
 const ByteConversions* find_byte_conversions(std::uint32_t number);
 
-} // namespace hivedump::registry::wine
+} // namespace hivedump::wine

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-namespace hivedump::registry::wine {
+namespace hivedump::wine {
 
 /// A run of UTF-16 code units as the hive stores it: one byte per unit when
 /// every unit is below 0x100, else two bytes per unit, little-endian.
@@ -93,4 +93,4 @@ private:
     std::shared_ptr<Tables> tables_; ///< one set for each code page, shared
 };
 
-} // namespace hivedump::registry::wine
+} // namespace hivedump::wine

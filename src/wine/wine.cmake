@@ -1,12 +1,17 @@
 # The Wine prefix registry: reads a prefix's registry files directly.
 target_sources(hivedump_core PRIVATE
-  ${CMAKE_CURRENT_LIST_DIR}/wine_text.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wine_code_page_data.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wine_hive.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wine_reg_parser.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wine_prefix_registry.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/wine_server.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/code_page_data.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/tree.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/lexer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/loader.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/values.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/prefix.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/prefix_registry.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/server.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/cli/entry_linux.cpp
+  ${CMAKE_CURRENT_BINARY_DIR}/generated/codepage_data.cpp
 )
 if(HIVEDUMP_TESTS)
   file(GLOB hivedump_wine_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/unit/wine_*_test.cpp)

@@ -1,11 +1,11 @@
-#include "registry/wine_hive.h"
+#include "wine/tree.h"
 
 #include <bit>
 #include <cstring>
 #include <new>
 #include <sys/mman.h>
 
-namespace hivedump::registry::wine {
+namespace hivedump::wine {
 
 HugeBlock::HugeBlock()
 {
@@ -121,6 +121,7 @@ NodeIndex Hive::add_child(NodeIndex parent, const char16_t* units, std::size_t l
     node.name_length = stored.length;
     node.wide_name = stored.wide;
     node.parent = parent;
+    node.owner = keys_[parent].owner;
     node.next_sibling = keys_[parent].first_child;
     auto index = static_cast<NodeIndex>(keys_.push_back(node));
     keys_[parent].first_child = index;
@@ -134,23 +135,29 @@ NodeIndex Hive::add_child(NodeIndex parent, const char16_t* units, std::size_t l
     return index;
 }
 
-std::uint32_t Hive::add_value(NodeIndex key, const ValueNode& value)
+void Hive::add_span(NodeIndex key, const Span& span)
 {
-    ValueNode stored = value;
-    stored.next = keys_[key].first_value;
-    auto index = static_cast<std::uint32_t>(values_.push_back(stored));
-    keys_[key].first_value = index;
-    return index;
+    // Sections come in file order, files in load order: most spans go last.
+    auto before = [&](const Span& other) { return other.order < span.order || (other.order == span.order && other.start < span.start); };
+    std::uint32_t* link = &keys_[key].first_span;
+    while (*link != no_node && before(spans_[*link]))
+        link = &spans_[*link].next;
+    Span stored = span;
+    stored.next = *link;
+    *link = static_cast<std::uint32_t>(spans_.push_back(stored));
 }
 
-std::uint32_t Hive::find_value(NodeIndex key, const TextView& name) const
+void Hive::mark_link(NodeIndex key, std::uint8_t file, std::uint64_t offset)
 {
-    // The list runs newest first, so the first match is the one that counts.
-    for (auto index = keys_[key].first_value; index != no_node; index = values_[index].next) {
-        if (names_equal(values_[index].name_text(), name))
-            return index;
+    auto& node = keys_[key];
+    if (!node.link) {
+        node.link = true;
+        node.link_file = file;
+        node.link_offset = offset;
+        ++link_count_;
     }
-    return no_node;
+    for (auto parent = node.parent; parent != no_node && !keys_[parent].link_below; parent = keys_[parent].parent)
+        keys_[parent].link_below = true;
 }
 
 TextView Hive::store(const char16_t* units, std::size_t length)
@@ -186,4 +193,4 @@ TextView Hive::store_plain(const char* bytes, std::size_t length)
     return { stored, static_cast<std::uint32_t>(length), false };
 }
 
-} // namespace hivedump::registry::wine
+} // namespace hivedump::wine

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+namespace hivedump::wine {
+
+template <typename Feed>
+bool read_lines(RegistryFileSource::File& file, std::uint64_t offset, std::uint64_t end, std::size_t chunk, Feed&& feed, std::size_t first_at_least)
+{
+    bool first = true;
+    std::size_t capacity = std::max<std::size_t>(chunk, 1);
+    auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
+    std::size_t held = 0; // bytes in the buffer; those after the last line feed wait for the rest of their line
+    for (;;) {
+        if (held == capacity) {
+            // One line fills the whole piece: make room for the rest of it.
+            auto bigger = std::make_unique_for_overwrite<char[]>(capacity * 2);
+            std::memcpy(bigger.get(), buffer.get(), held);
+            buffer = std::move(bigger);
+            capacity *= 2;
+        }
+        std::size_t wanted = capacity - held;
+        if (end - offset < wanted)
+            wanted = static_cast<std::size_t>(end - offset);
+        std::ptrdiff_t count = wanted == 0 ? 0 : file.read_at(buffer.get() + held, wanted, offset);
+        if (count < 0)
+            return false;
+        offset += static_cast<std::uint64_t>(count);
+        const bool last = count == 0;
+        const char* start = buffer.get();
+        const char* fresh = start + held;
+        held += static_cast<std::size_t>(count);
+        std::size_t whole = held;
+        if (!last && first && held < first_at_least)
+            continue;
+        if (!last) {
+            const char* stop = start + held;
+            const char* newline = stop;
+            while (newline != fresh && newline[-1] != '\n')
+                --newline;
+            // The bytes held over end no line, so only what came can.
+            if (newline == fresh)
+                continue;
+            whole = static_cast<std::size_t>(newline - start);
+        }
+        first = false;
+        if (!feed(start, start + whole, last, offset - held) || last)
+            return true;
+        std::memmove(buffer.get(), start + whole, held - whole);
+        held -= whole;
+    }
+}
+
+} // namespace hivedump::wine

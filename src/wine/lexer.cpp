@@ -1,0 +1,270 @@
+#include "wine/lexer.h"
+
+#include <algorithm>
+
+namespace hivedump::wine {
+
+namespace {
+
+/// Writes the code units of one UTF-8 sequence; bytes that begin no valid
+/// sequence are dropped, as the server drops them.
+char16_t* decode_utf8(Cursor& cursor, char16_t* out)
+{
+    auto byte = [&](std::ptrdiff_t offset) -> unsigned {
+        return cursor.end - cursor.at > offset ? static_cast<unsigned char>(cursor.at[offset]) : 0u;
+    };
+    auto continuation = [&](std::ptrdiff_t offset) { return (byte(offset) & 0xC0) == 0x80; };
+    unsigned lead = byte(0);
+    if (lead >= 0xC2 && lead <= 0xDF && continuation(1)) {
+        *out++ = static_cast<char16_t>((lead & 0x1F) << 6 | (byte(1) & 0x3F));
+        cursor.at += 2;
+        return out;
+    }
+    if (lead >= 0xE0 && lead <= 0xEF && continuation(1) && continuation(2) && (lead != 0xE0 || byte(1) >= 0xA0)) {
+        *out++ = static_cast<char16_t>((lead & 0x0F) << 12 | (byte(1) & 0x3F) << 6 | (byte(2) & 0x3F));
+        cursor.at += 3;
+        return out;
+    }
+    if (lead >= 0xF0 && lead <= 0xF4 && continuation(1) && continuation(2) && continuation(3) && (lead != 0xF0 || byte(1) >= 0x90)
+        && (lead != 0xF4 || byte(1) <= 0x8F)) {
+        std::uint32_t code = (lead & 0x07) << 18 | (byte(1) & 0x3F) << 12 | (byte(2) & 0x3F) << 6 | (byte(3) & 0x3F);
+        code -= 0x10000;
+        *out++ = static_cast<char16_t>(0xD800 | (code >> 10));
+        *out++ = static_cast<char16_t>(0xDC00 | (code & 0x3FF));
+        cursor.at += 4;
+        return out;
+    }
+    ++cursor.at;
+    return out;
+}
+
+} // namespace
+
+bool read_unsigned_hex(Cursor& cursor, std::uint64_t& value)
+{
+    Cursor probe = cursor;
+    probe.skip_spaces();
+    bool negative = false;
+    if (probe.peek() == '+' || probe.peek() == '-') {
+        negative = probe.peek() == '-';
+        ++probe.at;
+    }
+    if (probe.peek() == '0' && probe.end - probe.at >= 3 && (probe.at[1] | 0x20) == 'x' && is_hex_digit(probe.at[2]))
+        probe.at += 2;
+    if (!is_hex_digit(probe.peek()))
+        return false;
+    std::uint64_t result = 0;
+    bool overflow = false;
+    while (!probe.done() && is_hex_digit(*probe.at)) {
+        if (result >> 60 != 0)
+            overflow = true;
+        result = result << 4 | hex_value(*probe.at);
+        ++probe.at;
+    }
+    if (overflow)
+        result = ~std::uint64_t{ 0 };
+    else if (negative)
+        result = ~result + 1;
+    value = result;
+    cursor = probe;
+    return true;
+}
+
+/// Reads escaped text up to `terminator` (a quote or a closing bracket),
+/// leaving the cursor after it. Returns false when the line ends first.
+bool read_text(Cursor& cursor, char terminator, Units& text)
+{
+    char16_t* const begin = text.prepare(static_cast<std::size_t>(cursor.end - cursor.at));
+    char16_t* out = begin;
+    char16_t high = 0; // the units above 0xFF or'ed together
+    bool found = false;
+    while (!cursor.done()) {
+        // Most text is plain ASCII: copy it in one tight run.
+        const char* at = cursor.at;
+        while (at != cursor.end && is_plain(*at))
+            *out++ = static_cast<char16_t>(*at++);
+        cursor.at = at;
+        if (cursor.done())
+            break;
+        char c = *cursor.at;
+        if (c == terminator) {
+            ++cursor.at;
+            found = true;
+            break;
+        }
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            char16_t* start = out;
+            out = decode_utf8(cursor, out);
+            for (const char16_t* unit = start; unit != out; ++unit)
+                high |= static_cast<char16_t>(*unit & 0xFF00);
+            continue;
+        }
+        ++cursor.at;
+        if (c != '\\') {
+            *out++ = static_cast<char16_t>(c);
+            continue;
+        }
+        if (cursor.done())
+            break;
+        c = *cursor.at;
+        switch (c) {
+        case 'a':
+            *out++ = u'\a';
+            ++cursor.at;
+            break;
+        case 'b':
+            *out++ = u'\b';
+            ++cursor.at;
+            break;
+        case 'e':
+            *out++ = u'\x1b';
+            ++cursor.at;
+            break;
+        case 'f':
+            *out++ = u'\f';
+            ++cursor.at;
+            break;
+        case 'n':
+            *out++ = u'\n';
+            ++cursor.at;
+            break;
+        case 'r':
+            *out++ = u'\r';
+            ++cursor.at;
+            break;
+        case 't':
+            *out++ = u'\t';
+            ++cursor.at;
+            break;
+        case 'v':
+            *out++ = u'\v';
+            ++cursor.at;
+            break;
+        case 'x': {
+            ++cursor.at;
+            if (!is_hex_digit(cursor.peek())) {
+                *out++ = u'x';
+                break;
+            }
+            unsigned unit = 0;
+            for (int digits = 0; digits < 4 && is_hex_digit(cursor.peek()); ++digits, ++cursor.at)
+                unit = unit * 16 + hex_value(*cursor.at);
+            *out++ = static_cast<char16_t>(unit);
+            high |= static_cast<char16_t>(unit & 0xFF00);
+            break;
+        }
+        case '0':
+        case '1':
+        case '2':
+        case '3':
+        case '4':
+        case '5':
+        case '6':
+        case '7': {
+            unsigned unit = 0;
+            for (int digits = 0; digits < 3 && cursor.peek() >= '0' && cursor.peek() <= '7'; ++digits, ++cursor.at)
+                unit = unit * 8 + static_cast<unsigned>(*cursor.at - '0');
+            *out++ = static_cast<char16_t>(unit);
+            high |= static_cast<char16_t>(unit & 0xFF00);
+            break;
+        }
+        default:
+            if (static_cast<unsigned char>(c) >= 0x80) {
+                char16_t* start = out;
+                out = decode_utf8(cursor, out);
+                for (const char16_t* unit = start; unit != out; ++unit)
+                    high |= static_cast<char16_t>(*unit & 0xFF00);
+            } else {
+                *out++ = static_cast<char16_t>(c);
+                ++cursor.at;
+            }
+            break;
+        }
+    }
+    text.length = static_cast<std::size_t>(out - begin);
+    text.wide = high != 0;
+    return found;
+}
+
+Hex read_hex_bytes(Cursor& line, Lines& lines, bool last, std::vector<unsigned char>* bytes)
+{
+    for (;;) {
+        if (bytes != nullptr) {
+            // Room for the line's bytes, growing by doubling: a value may
+            // go on over millions of lines.
+            std::size_t wanted = bytes->size() + static_cast<std::size_t>(line.end - line.at) / 2 + 1;
+            if (wanted > bytes->capacity())
+                bytes->reserve(std::max(wanted, bytes->capacity() * 2));
+        }
+        while (is_hex_digit(line.peek())) {
+            unsigned byte;
+            // Two digits and no third, the form the server writes: no
+            // sign, prefix or overflow to care about.
+            if (line.end - line.at >= 2 && is_hex_digit(line.at[1]) && (line.end - line.at == 2 || !is_hex_digit(line.at[2]))) {
+                byte = hex_value(line.at[0]) << 4 | hex_value(line.at[1]);
+                line.at += 2;
+            } else {
+                std::uint64_t number = 0;
+                read_unsigned_hex(line, number);
+                if (number > 0xFF)
+                    return Hex::failed;
+                byte = static_cast<unsigned>(number);
+            }
+            if (bytes != nullptr)
+                bytes->push_back(static_cast<unsigned char>(byte));
+            line.skip_spaces();
+            if (line.peek() == ',')
+                ++line.at;
+            line.skip_spaces();
+        }
+        line.skip_spaces();
+        if (line.done())
+            return Hex::done;
+        if (*line.at != '\\')
+            return Hex::failed;
+        if (!lines.next(line))
+            return last ? Hex::failed : Hex::more;
+        line.skip_spaces();
+    }
+}
+
+bool read_value_head(Cursor& line, Units& name)
+{
+    if (*line.at == '@') {
+        ++line.at;
+        name.length = 0;
+        name.wide = false;
+    } else {
+        ++line.at;
+        if (!read_text(line, '"', name) || name.length > max_value_name)
+            return false;
+    }
+    // Without the equals sign the server takes the name as malformed and keeps nothing.
+    line.skip_spaces();
+    if (line.peek() != '=')
+        return false;
+    ++line.at;
+    line.skip_spaces();
+    return true;
+}
+
+HexTag read_hex_tag(Cursor& line, std::uint32_t& type)
+{
+    if (line.starts_with("hex:")) {
+        line.at += 4;
+        type = 3; // binary
+        return HexTag::found;
+    }
+    if (!line.starts_with("hex("))
+        return HexTag::none;
+    line.at += 4;
+    std::uint64_t number = 0;
+    read_unsigned_hex(line, number);
+    if (!line.starts_with("):"))
+        return HexTag::malformed;
+    line.at += 2;
+    type = static_cast<std::uint32_t>(number);
+    return HexTag::found;
+}
+
+} // namespace hivedump::wine

@@ -1,0 +1,153 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+namespace hivedump::wine {
+
+// The tokens of one line of a registry file, read as Wine's server reads them.
+
+// Longest names the server accepts, in code units.
+inline constexpr std::size_t max_key_name = 256;
+inline constexpr std::size_t max_value_name = 16383;
+
+namespace detail {
+inline constexpr std::uint8_t class_space = 1;
+inline constexpr std::uint8_t class_hex = 2;
+inline constexpr std::uint8_t class_plain = 4; ///< text that stands for itself in any quoted form
+
+constexpr std::array<std::uint8_t, 256> make_classes()
+{
+    std::array<std::uint8_t, 256> classes{};
+    for (unsigned c : { ' ', '\t', '\n', '\v', '\f', '\r' })
+        classes[c] |= class_space;
+    for (unsigned c = '0'; c <= '9'; ++c)
+        classes[c] |= class_hex;
+    for (unsigned c = 'a'; c <= 'f'; ++c)
+        classes[c] |= class_hex;
+    for (unsigned c = 'A'; c <= 'F'; ++c)
+        classes[c] |= class_hex;
+    for (unsigned c = 0; c < 0x80; ++c) {
+        if (c != '\\' && c != '"' && c != ']')
+            classes[c] |= class_plain;
+    }
+    return classes;
+}
+
+// Looked up rather than compared: the reader spends its time in these tests.
+inline constexpr auto classes = make_classes();
+} // namespace detail
+
+inline bool is_space(char c) { return (detail::classes[static_cast<unsigned char>(c)] & detail::class_space) != 0; }
+inline bool is_hex_digit(char c) { return (detail::classes[static_cast<unsigned char>(c)] & detail::class_hex) != 0; }
+inline bool is_plain(char c) { return (detail::classes[static_cast<unsigned char>(c)] & detail::class_plain) != 0; }
+inline unsigned hex_value(char c)
+{
+    if (c <= '9')
+        return static_cast<unsigned>(c - '0');
+    return static_cast<unsigned>((c | 0x20) - 'a' + 10);
+}
+
+struct Cursor {
+    const char* at;
+    const char* end;
+    bool done() const { return at == end; }
+    char peek() const { return at == end ? '\0' : *at; }
+    void skip_spaces()
+    {
+        while (at != end && is_space(*at))
+            ++at;
+    }
+    bool starts_with(std::string_view text) const
+    {
+        return static_cast<std::size_t>(end - at) >= text.size() && std::memcmp(at, text.data(), text.size()) == 0;
+    }
+};
+
+/// strtoul with base 16, as the C library reads it: blanks, a sign, an
+/// optional 0x; saturates on overflow. Returns false when no digit was read.
+bool read_unsigned_hex(Cursor& cursor, std::uint64_t& value);
+
+/// Decoded text: never more units than the bytes it came from, so room for
+/// the whole rest of the line is made once and filled without checks.
+class Units {
+public:
+    char16_t* prepare(std::size_t most)
+    {
+        if (most > capacity_) {
+            capacity_ = std::max(most, capacity_ * 2);
+            units_ = std::make_unique_for_overwrite<char16_t[]>(capacity_);
+        }
+        return units_.get();
+    }
+    const char16_t* data() const { return units_.get(); }
+    char16_t* data() { return units_.get(); }
+
+    std::size_t length = 0;
+    bool wide = false; ///< some unit is above 0xFF
+
+private:
+    std::unique_ptr<char16_t[]> units_;
+    std::size_t capacity_ = 0;
+};
+
+/// Reads escaped text up to `terminator` (a quote or a closing bracket),
+/// leaving the cursor after it. Returns false when the line ends first.
+bool read_text(Cursor& cursor, char terminator, Units& text);
+
+/// The lines of a block of whole lines. The server reads lines as C
+/// strings: a zero byte ends one; a carriage return before the line feed is dropped.
+class Lines {
+public:
+    Lines() = default;
+    Lines(const char* begin, const char* end)
+        : at_(begin)
+        , end_(end)
+        , has_nul_(begin != end && std::memchr(begin, 0, static_cast<std::size_t>(end - begin)) != nullptr)
+    {
+    }
+    bool next(Cursor& line)
+    {
+        if (at_ == end_)
+            return false;
+        const auto* newline = static_cast<const char*>(std::memchr(at_, '\n', static_cast<std::size_t>(end_ - at_)));
+        const char* content_end = newline != nullptr ? newline : end_;
+        line = { at_, content_end };
+        at_ = newline != nullptr ? newline + 1 : end_;
+        const void* zero = has_nul_ ? std::memchr(line.at, 0, static_cast<std::size_t>(line.end - line.at)) : nullptr;
+        if (zero != nullptr)
+            line.end = static_cast<const char*>(zero);
+        else if (newline != nullptr && line.end != line.at && line.end[-1] == '\r')
+            --line.end;
+        return true;
+    }
+    /// Where the next line starts.
+    const char* position() const { return at_; }
+
+private:
+    const char* at_ = nullptr;
+    const char* end_ = nullptr;
+    bool has_nul_ = false;
+};
+
+enum class Hex { done, failed, more };
+
+/// Reads the hex bytes of a value's data into `bytes` (null: only checks
+/// them); a backslash after them carries the data on into the next line,
+/// whatever that line holds. `more`: the block ended while the data goes on.
+Hex read_hex_bytes(Cursor& line, Lines& lines, bool last, std::vector<unsigned char>* bytes);
+
+/// Reads a value line's name ('@' or quoted) and its equals sign, the
+/// cursor on the line's first non-blank byte; false when the server passes the line over.
+bool read_value_head(Cursor& line, Units& name);
+
+enum class HexTag { none, found, malformed };
+/// Reads "hex:" (binary data) or "hex(type):" at the cursor.
+HexTag read_hex_tag(Cursor& line, std::uint32_t& type);
+
+} // namespace hivedump::wine

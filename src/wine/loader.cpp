@@ -1,0 +1,516 @@
+#include "wine/loader.h"
+
+#include <algorithm>
+
+namespace hivedump::wine {
+
+namespace {
+
+constexpr std::string_view header_line = "WINE REGISTRY Version 2";
+constexpr std::string_view relative_marker = ";; All keys relative to ";
+// The server looks for the user key's name this far into the file.
+constexpr std::size_t relative_window = 4096;
+
+std::string relative_to_line(std::string_view text)
+{
+    auto at = text.find(relative_marker);
+    if (at == std::string_view::npos)
+        return {};
+    auto end = text.find_first_of("\r\n", at);
+    std::string path;
+    auto line = text.substr(at + relative_marker.size(),
+        end == std::string_view::npos ? std::string_view::npos : end - at - relative_marker.size());
+    for (std::size_t index = 0; index < line.size(); ++index) {
+        if (line[index] == '\\' && index + 1 < line.size() && line[index + 1] == '\\')
+            ++index;
+        path.push_back(line[index]);
+    }
+    return path;
+}
+
+enum class Agreement { agree, disagree, unsure };
+
+} // namespace
+
+/// One pass over the file: the first pass, or the catch-up that makes keys
+/// of the sections the first pass went past.
+class FileLoader::Scan {
+public:
+    enum class Mode { first, catch_up };
+
+    Scan(FileLoader& loader, Mode mode, std::uint64_t limit)
+        : loader_(loader)
+        , tree_(loader.tree_)
+        , mode_(mode)
+        , limit_(limit)
+    {
+    }
+
+    bool valid = false;
+    std::uint64_t reached = 0;
+
+    bool feed(const char* begin, const char* end, bool last, std::uint64_t offset)
+    {
+        auto offset_of = [&](const char* at) { return offset + static_cast<std::uint64_t>(at - begin); };
+        reached = offset_of(end);
+        Lines lines(begin, end);
+        Cursor line;
+        if (!header_read_) {
+            if (!lines.next(line))
+                return !last;
+            header_read_ = true;
+            bool ok = line.starts_with(header_line);
+            line.at += ok ? header_line.size() : 0;
+            // Wine takes the header only when a carriage return or the line end follows it.
+            if (!ok || (!line.done() && *line.at != '\r'))
+                return false;
+            valid = true;
+        }
+        if (continuing_) {
+            if (!lines.next(line)) {
+                continuing_ = false;
+                return true;
+            }
+            line.skip_spaces();
+            continuing_ = read_hex_bytes(line, lines, last, nullptr) == Hex::more;
+        }
+        for (;;) {
+            const char* start = lines.position();
+            if (!lines.next(line))
+                break;
+            line.skip_spaces();
+            switch (line.peek()) {
+            case '[':
+                if (!section(line, offset_of(start), offset_of(lines.position())))
+                    return false;
+                break;
+            case '@':
+            case '"':
+                value_line(line, lines, last);
+                break;
+            case '#':
+                if (line.starts_with("#link"))
+                    link_line();
+                break;
+            default:
+                break;
+            }
+        }
+        return true;
+    }
+
+    void finish(std::uint64_t end) { close_span(end); }
+
+private:
+    enum class State { none, failed, made, pending, made_before };
+
+    bool section(const Cursor& line, std::uint64_t header, std::uint64_t body)
+    {
+        close_span(header);
+        if (mode_ == Mode::catch_up && header >= limit_)
+            return false;
+        previous_header_ = header_;
+        header_ = header;
+        if (mode_ == Mode::first)
+            loader_.scanning_ = header;
+        raw_.assign(line.at + 1, line.end);
+        decoded_ = false;
+        decode_ok_ = false;
+        body_ = body;
+        key_ = no_node;
+        agreed_ = false;
+        if (mode_ == Mode::catch_up) {
+            if (made_before(header)) {
+                // Made by the first pass; the path it went by may hold links made since.
+                state_ = State::made_before;
+                path_nodes_.clear();
+                return true;
+            }
+            make();
+            return true;
+        }
+        if (loader_.interest_.all) {
+            agreed_ = true;
+            make();
+            return true;
+        }
+        std::size_t differs = 0;
+        auto agreement = fast_agreement(differs);
+        if (agreement == Agreement::unsure) {
+            if (!decode()) {
+                state_ = State::failed;
+                return true;
+            }
+            agreement = exact_agreement();
+        }
+        if (agreement == Agreement::agree) {
+            agreed_ = true;
+            make();
+            return true;
+        }
+        const auto& base = tree_.key(loader_.base_);
+        if (tree_.link_count() != 0 && (base.link || base.link_below)) {
+            if (!decode()) {
+                state_ = State::failed;
+                return true;
+            }
+            if (passes_link()) {
+                make();
+                return true;
+            }
+        }
+        state_ = State::pending;
+        return true;
+    }
+
+    /// Compares the raw header with the interest without decoding it, where
+    /// it holds nothing but plain ASCII names between single separators.
+    Agreement fast_agreement(std::size_t& differs) const
+    {
+        const auto& names = loader_.interest_.names;
+        if (loader_.interest_.nothing)
+            return Agreement::disagree;
+        const char* at = raw_.data();
+        const char* end = at + raw_.size();
+        std::size_t index = 0;
+        std::size_t position = 0;
+        for (;;) {
+            if (index >= names.size())
+                return Agreement::agree;
+            if (at == end)
+                return Agreement::unsure;
+            char c = *at;
+            const auto& name = names[index];
+            if (c == ']') {
+                if (position == 0 || position == name.size())
+                    return Agreement::agree;
+                differs = index;
+                return Agreement::disagree;
+            }
+            if (c == '\\') {
+                if (end - at < 2 || at[1] != '\\' || position == 0)
+                    return Agreement::unsure;
+                if (position != name.size()) {
+                    differs = index;
+                    return Agreement::disagree;
+                }
+                ++index;
+                position = 0;
+                at += 2;
+                continue;
+            }
+            if (static_cast<unsigned char>(c) >= 0x80)
+                return Agreement::unsure;
+            if (position >= name.size() || fold_case(static_cast<char16_t>(c)) != fold_case(name[position])) {
+                differs = index;
+                return Agreement::disagree;
+            }
+            ++position;
+            ++at;
+        }
+    }
+
+    Agreement exact_agreement() const
+    {
+        const auto& names = loader_.interest_.names;
+        if (loader_.interest_.nothing)
+            return Agreement::disagree;
+        for (std::size_t index = 0; index < names.size() && index < components_.size(); ++index) {
+            if (!names_equal(component(index), view_of(names[index])))
+                return Agreement::disagree;
+        }
+        return Agreement::agree;
+    }
+
+    static TextView view_of(std::u16string_view text)
+    {
+        return { reinterpret_cast<const unsigned char*>(text.data()), static_cast<std::uint32_t>(text.size()), true };
+    }
+    TextView component(std::size_t index) const
+    {
+        return { reinterpret_cast<const unsigned char*>(text_.data() + components_[index].start),
+            static_cast<std::uint32_t>(components_[index].length), true };
+    }
+
+    /// Splits the header into names, passing over empty ones; false when it has no closing bracket.
+    bool decode()
+    {
+        if (decoded_)
+            return decode_ok_;
+        decoded_ = true;
+        Cursor cursor{ raw_.data(), raw_.data() + raw_.size() };
+        if (!read_text(cursor, ']', text_))
+            return false;
+        decode_ok_ = true;
+        const char16_t* units = text_.data();
+        const std::size_t length = text_.length;
+        components_.clear();
+        for (std::size_t index = 0; index < length;) {
+            while (index < length && units[index] == u'\\')
+                ++index;
+            std::size_t start = index;
+            while (index < length && units[index] != u'\\')
+                ++index;
+            if (index > start)
+                components_.push_back({ start, index - start });
+        }
+        return true;
+    }
+
+    bool link_known(NodeIndex node) const
+    {
+        const auto& key = tree_.key(node);
+        return key.link && (key.link_file != loader_.file_id_ || key.link_offset < header_);
+    }
+
+    /// Whether the path goes through, or names, a key already known as a link.
+    bool passes_link() const
+    {
+        NodeIndex node = loader_.base_;
+        for (std::size_t index = 0; index < components_.size(); ++index) {
+            if (link_known(node))
+                return true;
+            const auto& key = tree_.key(node);
+            if (!key.link_below)
+                return false;
+            node = tree_.find_child(node, component(index));
+            if (node == no_node)
+                return false;
+        }
+        return link_known(node);
+    }
+
+    bool made_before(std::uint64_t header)
+    {
+        const auto& runs = loader_.runs_;
+        while (run_ < runs.size() && runs[run_].last < header)
+            ++run_;
+        return run_ < runs.size() && runs[run_].first <= header;
+    }
+
+    void make()
+    {
+        if (!decode()) {
+            state_ = State::failed;
+            return;
+        }
+        key_ = descend();
+        if (key_ == no_node) {
+            state_ = State::failed;
+            return;
+        }
+        state_ = State::made;
+        if (mode_ == Mode::first) {
+            auto& runs = loader_.runs_;
+            if (!runs.empty() && runs.back().last == previous_header_)
+                runs.back().last = header_;
+            else
+                runs.push_back({ header_, header_ });
+        }
+        span_key_ = key_;
+        span_start_ = body_;
+    }
+
+    NodeIndex descend()
+    {
+        const char16_t* units = text_.data();
+        // Keys come in tree order: most share their start with the previous key.
+        std::size_t reuse = 0;
+        std::size_t limit = path_nodes_.size();
+        if (limit != 0 && tree_.key(path_nodes_.back().node).link)
+            --limit;
+        while (reuse < limit && reuse < components_.size() && components_[reuse].length == path_[reuse].length
+            && std::equal(units + components_[reuse].start, units + components_[reuse].start + components_[reuse].length,
+                path_units_.begin() + static_cast<std::ptrdiff_t>(path_[reuse].start)))
+            ++reuse;
+        NodeIndex node = reuse == 0 ? loader_.base_ : path_nodes_[reuse - 1].node;
+        bool through_link = reuse != 0 && path_nodes_[reuse - 1].through_link;
+        path_nodes_.resize(reuse);
+        path_.resize(reuse);
+        path_units_.resize(reuse == 0 ? 0 : path_[reuse - 1].start + path_[reuse - 1].length);
+        const auto interest = loader_.interest_.names.size();
+        for (std::size_t index = reuse; index < components_.size(); ++index) {
+            const auto& name = components_[index];
+            if (name.length > max_key_name)
+                return no_node;
+            if (link_known(node) && loader_.follow_link_) {
+                node = loader_.follow_link_(node);
+                if (node == no_node)
+                    return no_node;
+                through_link = true;
+            }
+            node = tree_.add_child(node, units + name.start, name.length);
+            // Every section below the interest is made a key by the first pass.
+            if (agreed_ && !through_link && mode_ == Mode::first && index + 1 >= interest)
+                tree_.key(node).complete = true;
+            path_.push_back({ path_units_.size(), name.length });
+            path_units_.insert(path_units_.end(), units + name.start, units + name.start + name.length);
+            path_nodes_.push_back({ node, through_link });
+        }
+        // A section that names a link opens what the link leads to, as the
+        // server opens a key that exists: its values and marks go there.
+        if (link_known(node) && loader_.follow_link_)
+            node = loader_.follow_link_(node);
+        return node;
+    }
+
+    /// Whether a line with hex data could carry on into the next one: a
+    /// quoted name, '=', "hex" and a backslash somewhere after it.
+    static bool may_continue(const Cursor& line)
+    {
+        const char* at = line.at + 1;
+        if (*line.at == '"') {
+            for (;;) {
+                if (at >= line.end)
+                    return false;
+                if (*at == '\\') {
+                    at += 2;
+                    continue;
+                }
+                if (*at++ == '"')
+                    break;
+            }
+        }
+        while (at != line.end && is_space(*at))
+            ++at;
+        if (at == line.end || *at != '=')
+            return false;
+        ++at;
+        while (at != line.end && is_space(*at))
+            ++at;
+        if (line.end - at < 4 || std::memcmp(at, "hex", 3) != 0)
+            return false;
+        return std::memchr(at + 3, '\\', static_cast<std::size_t>(line.end - at - 3)) != nullptr;
+    }
+
+    /// Whether the server would read the values of a section passed over.
+    bool pending_valid()
+    {
+        if (!decode())
+            return false;
+        return std::none_of(components_.begin(), components_.end(), [](const Name& name) { return name.length > max_key_name; });
+    }
+
+    void value_line(const Cursor& line, Lines& lines, bool last)
+    {
+        if (state_ == State::none || state_ == State::failed || !may_continue(line))
+            return;
+        if (state_ == State::pending && !pending_valid())
+            return;
+        Cursor cursor = line;
+        std::uint32_t type = 0;
+        if (!read_value_head(cursor, name_) || read_hex_tag(cursor, type) != HexTag::found)
+            return;
+        continuing_ = read_hex_bytes(cursor, lines, last, nullptr) == Hex::more;
+    }
+
+    void link_line()
+    {
+        if (state_ == State::pending)
+            make();
+        if (state_ == State::made)
+            tree_.mark_link(key_, loader_.file_id_, header_);
+    }
+
+    void close_span(std::uint64_t end)
+    {
+        if (span_key_ == no_node)
+            return;
+        tree_.add_span(span_key_, { span_start_, end, no_node, loader_.file_id_, loader_.order_ });
+        span_key_ = no_node;
+    }
+
+    struct Name {
+        std::size_t start;
+        std::size_t length;
+    };
+    struct PathNode {
+        NodeIndex node;
+        bool through_link;
+    };
+
+    FileLoader& loader_;
+    Hive& tree_;
+    Mode mode_;
+    std::uint64_t limit_;
+    bool header_read_ = false;
+    bool continuing_ = false;
+    State state_ = State::none;
+    std::uint64_t header_ = UINT64_MAX;
+    std::uint64_t previous_header_ = UINT64_MAX;
+    std::uint64_t body_ = 0;
+    std::string raw_;
+    bool decoded_ = false;
+    bool decode_ok_ = false;
+    bool agreed_ = false;
+    NodeIndex key_ = no_node;
+    NodeIndex span_key_ = no_node;
+    std::uint64_t span_start_ = 0;
+    std::size_t run_ = 0;
+    Units text_;
+    Units name_;
+    std::vector<Name> components_;
+    // The previous key's names and nodes.
+    std::vector<Name> path_;
+    std::vector<char16_t> path_units_;
+    std::vector<PathNode> path_nodes_;
+};
+
+FileLoader::FileLoader(Hive& tree, RegistryFileSource::File& file, std::uint8_t file_id, std::uint8_t order, LinkFollower follow_link,
+    std::size_t chunk)
+    : tree_(tree)
+    , file_(file)
+    , file_id_(file_id)
+    , order_(order)
+    , follow_link_(std::move(follow_link))
+    , chunk_(chunk)
+{
+}
+
+FileLoader::~FileLoader() = default;
+
+FileLoader::Result FileLoader::first_pass(const Start& start)
+{
+    Scan scan(*this, Scan::Mode::first, UINT64_MAX);
+    bool started = false;
+    bool read = read_lines(
+        file_, 0, UINT64_MAX, chunk_,
+        [&](const char* begin, const char* end, bool last, std::uint64_t offset) {
+            if (!started) {
+                started = true;
+                auto window = std::min<std::size_t>(relative_window, static_cast<std::size_t>(end - begin));
+                base_ = start(relative_to_line({ begin, window }), interest_);
+                full_ = interest_.all;
+            }
+            return scan.feed(begin, end, last, offset);
+        },
+        relative_window);
+    if (!started) {
+        base_ = start({}, interest_);
+        full_ = interest_.all;
+    }
+    scan.finish(scan.reached);
+    first_done_ = true;
+    return { scan.valid, !read };
+}
+
+void FileLoader::catch_up()
+{
+    if (full_ || catching_up_)
+        return;
+    catching_up_ = true;
+    // From here on the first pass, if it is still going, makes every section.
+    interest_.all = true;
+    interest_.nothing = false;
+    Scan scan(*this, Scan::Mode::catch_up, first_done_ ? UINT64_MAX : scanning_);
+    read_lines(file_, 0, UINT64_MAX, chunk_, [&](const char* begin, const char* end, bool last, std::uint64_t offset) {
+        return scan.feed(begin, end, last, offset);
+    });
+    scan.finish(scan.reached);
+    full_ = true;
+    runs_.clear();
+    runs_.shrink_to_fit();
+    catching_up_ = false;
+}
+
+} // namespace hivedump::wine

@@ -1,0 +1,258 @@
+#include "wine/values.h"
+
+#include "wine/lexer.h"
+
+#include <cstring>
+#include <string_view>
+
+namespace hivedump::wine {
+
+void ValueStore::clear()
+{
+    values.clear();
+    if (blocks_.size() > 1 || values.capacity() > 4096) {
+        blocks_.clear();
+        values.shrink_to_fit();
+        free_ = nullptr;
+        free_size_ = 0;
+    } else if (!blocks_.empty()) {
+        free_ = blocks_.front().get();
+        free_size_ = block_size;
+    }
+}
+
+unsigned char* ValueStore::allocate(std::size_t size)
+{
+    if (size == 0)
+        size = 1;
+    if (size > block_size / 4) {
+        // Large data gets a block of its own, freed with the key.
+        blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(size));
+        auto* data = blocks_.back().get();
+        if (blocks_.size() > 1)
+            std::swap(blocks_.front(), blocks_.back());
+        return data;
+    }
+    if (size > free_size_) {
+        blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(block_size));
+        free_ = blocks_.back().get();
+        free_size_ = block_size;
+    }
+    auto* result = free_;
+    free_ += size;
+    free_size_ -= size;
+    return result;
+}
+
+TextView ValueStore::store(const char16_t* units, std::size_t length, bool wide)
+{
+    auto* bytes = allocate(length * (wide ? 2 : 1));
+    if (wide) {
+        if (length != 0)
+            std::memcpy(bytes, units, length * 2);
+    } else {
+        for (std::size_t index = 0; index < length; ++index)
+            bytes[index] = static_cast<unsigned char>(units[index]);
+    }
+    return { bytes, static_cast<std::uint32_t>(length), wide };
+}
+
+TextView ValueStore::store_plain(const char* bytes, std::size_t length)
+{
+    auto* stored = allocate(length);
+    if (length != 0)
+        std::memcpy(stored, bytes, length);
+    return { stored, static_cast<std::uint32_t>(length), false };
+}
+
+namespace {
+
+constexpr std::uint32_t reg_none = 0;
+constexpr std::uint32_t reg_sz = 1;
+constexpr std::uint32_t reg_expand_sz = 2;
+constexpr std::uint32_t reg_dword = 4;
+constexpr std::uint32_t reg_multi_sz = 7;
+
+/// Texts longer than this that hold no escapes are stored from the file's
+/// bytes as they stand: decoded to 16-bit units first, a value of hundreds of
+/// megabytes would cost three times its size while it is read.
+constexpr std::ptrdiff_t long_text = 64 * 1024;
+
+/// The value lines of a section's body, fed in pieces that hold whole
+/// lines; a value whose hex data goes on past a piece is finished in the next.
+class ValueLines {
+public:
+    explicit ValueLines(ValueStore& store)
+        : store_(store)
+    {
+    }
+
+    void feed(const char* begin, const char* end, bool last)
+    {
+        Lines lines(begin, end);
+        Cursor line;
+        if (continuing_) {
+            if (!lines.next(line)) {
+                if (last)
+                    finish_value(false);
+                return;
+            }
+            line.skip_spaces();
+            continue_value(line, lines, last);
+        }
+        while (lines.next(line)) {
+            line.skip_spaces();
+            if (line.peek() == '@' || line.peek() == '"')
+                read_value(line, lines, last);
+        }
+    }
+
+    /// The body ended: a value still going on keeps its name with no data.
+    void end()
+    {
+        if (continuing_)
+            finish_value(false);
+    }
+
+private:
+    void read_value(Cursor& line, Lines& lines, bool last)
+    {
+        if (!read_value_head(line, name_))
+            return;
+        auto name = store_.store(name_.data(), name_.length, name_.wide);
+        value_ = ValueNode{};
+        value_.name = name.bytes;
+        static_assert(max_value_name <= UINT16_MAX);
+        value_.name_length = static_cast<std::uint16_t>(name.length);
+        value_.wide_name = name.wide;
+        read_data(line, lines, last);
+    }
+
+    /// A long text without escapes or characters beyond ASCII, stored from
+    /// the line itself; false, touching nothing, for any other text.
+    bool read_long_plain_text(Cursor& line, TextView& stored)
+    {
+        if (line.end - line.at <= long_text)
+            return false;
+        const char* at = line.at;
+        while (at != line.end && is_plain(*at))
+            ++at;
+        if (at == line.end || *at != '"')
+            return false;
+        stored = store_.store_plain(line.at, static_cast<std::size_t>(at - line.at));
+        line.at = at + 1;
+        return true;
+    }
+
+    /// Adds the value read; the server keeps the name with no data when the
+    /// data does not parse.
+    void finish_value(bool parsed)
+    {
+        continuing_ = false;
+        if (!parsed) {
+            value_.type = reg_none;
+            value_.form = DataForm::bytes;
+            value_.data = nullptr;
+            value_.data_length = 0;
+        }
+        store_.values.push_back(value_);
+    }
+
+    void read_data(Cursor& line, Lines& lines, bool last)
+    {
+        struct Form {
+            std::string_view tag;
+            std::uint32_t type;
+        };
+        static constexpr Form text_forms[]
+            = { { "\"", reg_sz }, { "str:\"", reg_sz }, { "str(2):\"", reg_expand_sz }, { "str(7):\"", reg_multi_sz } };
+        const char first = line.peek();
+        if (first == '"' || first == 's') {
+            for (const auto& form : text_forms) {
+                if (!line.starts_with(form.tag))
+                    continue;
+                line.at += form.tag.size();
+                TextView stored;
+                if (!read_long_plain_text(line, stored)) {
+                    if (!read_text(line, '"', text_))
+                        return finish_value(false);
+                    stored = store_.store(text_.data(), text_.length, text_.wide);
+                }
+                value_.type = form.type;
+                value_.data = stored.bytes;
+                value_.data_length = stored.length;
+                value_.form = stored.wide ? DataForm::wide_text : DataForm::narrow_text;
+                return finish_value(true);
+            }
+            return finish_value(false);
+        }
+        if (line.starts_with("dword:")) {
+            line.at += 6;
+            std::uint64_t number = 0;
+            read_unsigned_hex(line, number);
+            auto* data = store_.allocate(4);
+            for (int index = 0; index < 4; ++index)
+                data[index] = static_cast<unsigned char>(number >> (8 * index));
+            value_.type = reg_dword;
+            value_.data = data;
+            value_.data_length = 4;
+            return finish_value(true);
+        }
+        std::uint32_t type = 0;
+        if (read_hex_tag(line, type) != HexTag::found)
+            return finish_value(false);
+        value_.type = type;
+        bytes_.clear();
+        continue_value(line, lines, last);
+    }
+
+    /// Goes on with the hex data of the value being read.
+    void continue_value(Cursor& line, Lines& lines, bool last)
+    {
+        switch (read_hex_bytes(line, lines, last, &bytes_)) {
+        case Hex::more:
+            continuing_ = true;
+            return;
+        case Hex::failed:
+            return finish_value(false);
+        case Hex::done:
+            break;
+        }
+        auto* data = store_.allocate(bytes_.size());
+        if (!bytes_.empty())
+            std::memcpy(data, bytes_.data(), bytes_.size());
+        value_.data = data;
+        value_.data_length = static_cast<std::uint32_t>(bytes_.size());
+        value_.form = DataForm::bytes;
+        finish_value(true);
+    }
+
+    ValueStore& store_;
+    bool continuing_ = false;
+    ValueNode value_;
+    Units text_;
+    Units name_;
+    std::vector<unsigned char> bytes_;
+};
+
+} // namespace
+
+void read_values(const Hive& tree, std::uint32_t first_span, const std::function<RegistryFileSource::File*(std::uint8_t file)>& file_of,
+    std::size_t chunk, ValueStore& store)
+{
+    for (auto index = first_span; index != no_node; index = tree.span(index).next) {
+        const auto& span = tree.span(index);
+        auto* file = file_of(span.file);
+        if (file == nullptr || span.end <= span.start)
+            continue;
+        ValueLines lines(store);
+        read_lines(*file, span.start, span.end, std::min<std::uint64_t>(chunk, span.end - span.start),
+            [&](const char* begin, const char* end, bool last, std::uint64_t) {
+                lines.feed(begin, end, last);
+                return true;
+            });
+        lines.end();
+    }
+}
+
+} // namespace hivedump::wine

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "wine/files.h"
+#include "wine/text.h"
+#include "wine/tree.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace hivedump::wine {
+
+/// How a value's data is held: as the file gave the bytes, or as text whose
+/// terminating zero unit is implied.
+enum class DataForm : std::uint8_t { bytes, narrow_text, wide_text };
+
+struct ValueNode {
+    const unsigned char* name = nullptr;
+    const unsigned char* data = nullptr;
+    std::uint32_t data_length = 0; ///< bytes, or units for text
+    std::uint32_t type = 0;
+    std::uint16_t name_length = 0; ///< units; the server takes no longer names
+    bool wide_name = false;
+    DataForm form = DataForm::bytes;
+
+    TextView name_text() const { return { name, name_length, wide_name }; }
+    /// The size the server holds: for text, two bytes a unit and the zero.
+    std::uint32_t stored_size() const { return form == DataForm::bytes ? data_length : (data_length + 1) * 2; }
+};
+
+/// The values of one key, in the order its files give them, and the memory
+/// that holds their names and data until the key is done with.
+class ValueStore {
+public:
+    std::vector<ValueNode> values;
+
+    /// Forgets the values, keeping a little room for the next key.
+    void clear();
+    unsigned char* allocate(std::size_t size);
+    TextView store(const char16_t* units, std::size_t length, bool wide);
+    TextView store_plain(const char* bytes, std::size_t length);
+
+private:
+    static constexpr std::size_t block_size = 64 * 1024;
+    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
+    unsigned char* free_ = nullptr;
+    std::size_t free_size_ = 0;
+};
+
+/// Parses the values of the key whose spans begin at `first_span`, reading
+/// each span's lines again from its file; a file that changed meanwhile only
+/// gives fewer values.
+void read_values(const Hive& tree, std::uint32_t first_span, const std::function<RegistryFileSource::File*(std::uint8_t file)>& file_of,
+    std::size_t chunk, ValueStore& store);
+
+} // namespace hivedump::wine
