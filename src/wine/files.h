@@ -38,11 +38,9 @@ inline constexpr std::size_t default_read_chunk = std::size_t{ 4 } << 20;
 
 /// Reads a file from `offset` to `end` piece by piece, each piece ending
 /// after a line feed unless it is the last: `feed(begin, end, last, offset
-/// of begin)`, which returns false to stop. The first piece holds at least
-/// `first_at_least` bytes when the file does. Returns false when a read failed.
+/// of begin)`, which returns false to stop. Returns false when a read failed.
 template <typename Feed>
-bool read_lines(RegistryFileSource::File& file, std::uint64_t offset, std::uint64_t end, std::size_t chunk, Feed&& feed,
-    std::size_t first_at_least = 0);
+bool read_lines(RegistryFileSource::File& file, std::uint64_t offset, std::uint64_t end, std::size_t chunk, Feed&& feed);
 
 } // namespace hivedump::wine
 

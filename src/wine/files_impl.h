@@ -7,9 +7,8 @@
 namespace hivedump::wine {
 
 template <typename Feed>
-bool read_lines(RegistryFileSource::File& file, std::uint64_t offset, std::uint64_t end, std::size_t chunk, Feed&& feed, std::size_t first_at_least)
+bool read_lines(RegistryFileSource::File& file, std::uint64_t offset, std::uint64_t end, std::size_t chunk, Feed&& feed)
 {
-    bool first = true;
     std::size_t capacity = std::max<std::size_t>(chunk, 1);
     auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
     std::size_t held = 0; // bytes in the buffer; those after the last line feed wait for the rest of their line
@@ -33,8 +32,6 @@ bool read_lines(RegistryFileSource::File& file, std::uint64_t offset, std::uint6
         const char* fresh = start + held;
         held += static_cast<std::size_t>(count);
         std::size_t whole = held;
-        if (!last && first && held < first_at_least)
-            continue;
         if (!last) {
             const char* stop = start + held;
             const char* newline = stop;
@@ -45,7 +42,6 @@ bool read_lines(RegistryFileSource::File& file, std::uint64_t offset, std::uint6
                 continue;
             whole = static_cast<std::size_t>(newline - start);
         }
-        first = false;
         if (!feed(start, start + whole, last, offset - held) || last)
             return true;
         std::memmove(buffer.get(), start + whole, held - whole);

@@ -53,6 +53,9 @@ public:
     {
         auto offset_of = [&](const char* at) { return offset + static_cast<std::uint64_t>(at - begin); };
         reached = offset_of(end);
+        ended_ = last;
+        if (!started_ && window_.size() < relative_window && offset == window_.size())
+            window_.append(begin, std::min<std::size_t>(relative_window - window_.size(), static_cast<std::size_t>(end - begin)));
         Lines lines(begin, end);
         Cursor line;
         if (!header_read_) {
@@ -99,13 +102,41 @@ public:
         return true;
     }
 
-    void finish(std::uint64_t end) { close_span(end); }
+    void finish(std::uint64_t end)
+    {
+        start();
+        close_span(end);
+    }
+
+    /// Settles the file's base key, which the user key's name in the
+    /// first bytes of the file decides.
+    void start()
+    {
+        if (started_ || mode_ != Mode::first)
+            return;
+        started_ = true;
+        if (valid && !ended_ && window_.size() < relative_window) {
+            // Pieces smaller than the window: read the rest of it apart.
+            std::string more(relative_window - window_.size(), '\0');
+            std::ptrdiff_t count;
+            while (window_.size() < relative_window
+                && (count = loader_.file_.read_at(more.data(), relative_window - window_.size(), window_.size())) > 0)
+                window_.append(more.data(), static_cast<std::size_t>(count));
+        }
+        loader_.base_ = start_(relative_to_line(window_), loader_.interest_);
+        loader_.full_ = loader_.interest_.all;
+        window_.clear();
+        window_.shrink_to_fit();
+    }
+
+    std::function<NodeIndex(std::string_view, Interest&)> start_;
 
 private:
     enum class State { none, failed, made, pending, made_before };
 
     bool section(const Cursor& line, std::uint64_t header, std::uint64_t body)
     {
+        start();
         close_span(header);
         if (mode_ == Mode::catch_up && header >= limit_)
             return false;
@@ -259,8 +290,10 @@ private:
 
     bool link_known(NodeIndex node) const
     {
-        const auto& key = tree_.key(node);
-        return key.link && (key.link_file != loader_.file_id_ || key.link_offset < header_);
+        if (!tree_.key(node).link)
+            return false;
+        auto mark = tree_.link_mark(node);
+        return mark.file != loader_.file_id_ || mark.offset < header_;
     }
 
     /// Whether the path goes through, or names, a key already known as a link.
@@ -416,6 +449,10 @@ private:
     {
         if (span_key_ == no_node)
             return;
+        if (end <= span_start_) {
+            span_key_ = no_node;
+            return;
+        }
         tree_.add_span(span_key_, { span_start_, end, no_node, loader_.file_id_, loader_.order_ });
         span_key_ = no_node;
     }
@@ -434,6 +471,9 @@ private:
     Mode mode_;
     std::uint64_t limit_;
     bool header_read_ = false;
+    bool started_ = false;
+    bool ended_ = false;
+    std::string window_;
     bool continuing_ = false;
     State state_ = State::none;
     std::uint64_t header_ = UINT64_MAX;
@@ -472,38 +512,25 @@ FileLoader::~FileLoader() = default;
 FileLoader::Result FileLoader::first_pass(const Start& start)
 {
     Scan scan(*this, Scan::Mode::first, UINT64_MAX);
-    bool started = false;
-    bool read = read_lines(
-        file_, 0, UINT64_MAX, chunk_,
-        [&](const char* begin, const char* end, bool last, std::uint64_t offset) {
-            if (!started) {
-                started = true;
-                auto window = std::min<std::size_t>(relative_window, static_cast<std::size_t>(end - begin));
-                base_ = start(relative_to_line({ begin, window }), interest_);
-                full_ = interest_.all;
-            }
-            return scan.feed(begin, end, last, offset);
-        },
-        relative_window);
-    if (!started) {
-        base_ = start({}, interest_);
-        full_ = interest_.all;
-    }
+    scan.start_ = start;
+    bool read = read_lines(file_, 0, UINT64_MAX, chunk_, [&](const char* begin, const char* end, bool last, std::uint64_t offset) {
+        return scan.feed(begin, end, last, offset);
+    });
     scan.finish(scan.reached);
     first_done_ = true;
     return { scan.valid, !read };
 }
 
-void FileLoader::catch_up()
+bool FileLoader::catch_up()
 {
     if (full_ || catching_up_)
-        return;
+        return true;
     catching_up_ = true;
     // From here on the first pass, if it is still going, makes every section.
     interest_.all = true;
     interest_.nothing = false;
     Scan scan(*this, Scan::Mode::catch_up, first_done_ ? UINT64_MAX : scanning_);
-    read_lines(file_, 0, UINT64_MAX, chunk_, [&](const char* begin, const char* end, bool last, std::uint64_t offset) {
+    bool read = read_lines(file_, 0, UINT64_MAX, chunk_, [&](const char* begin, const char* end, bool last, std::uint64_t offset) {
         return scan.feed(begin, end, last, offset);
     });
     scan.finish(scan.reached);
@@ -511,6 +538,7 @@ void FileLoader::catch_up()
     runs_.clear();
     runs_.shrink_to_fit();
     catching_up_ = false;
+    return read;
 }
 
 } // namespace hivedump::wine

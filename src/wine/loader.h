@@ -49,8 +49,8 @@ public:
 
     Result first_pass(const Start& start);
     /// Makes keys of every section passed over so far; from then on the
-    /// file counts as wholly loaded.
-    void catch_up();
+    /// file counts as wholly loaded. False when reading failed.
+    bool catch_up();
     /// Every section the first pass has gone over is in the tree.
     bool full() const { return full_; }
 

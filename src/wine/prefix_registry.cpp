@@ -202,9 +202,17 @@ void WinePrefixRegistry::load(Mount mount)
         Interest unused;
         start({}, unused);
     }
-    if (!valid && !unreadable_) {
-        unreadable_ = files_->is_directory(prefix_) ? path : prefix_;
-    }
+    if (!valid)
+        report_unreadable(mount);
+}
+
+void WinePrefixRegistry::report_unreadable(Mount mount)
+{
+    if (unreadable_)
+        return;
+    auto files = registry_files();
+    const std::string& path = files[mount == machine ? 0 : mount == user ? 1 : 2];
+    unreadable_ = files_->is_directory(prefix_) ? path : prefix_;
 }
 
 void WinePrefixRegistry::complete(NodeIndex node)
@@ -213,8 +221,8 @@ void WinePrefixRegistry::complete(NodeIndex node)
     const auto& key = hive_.key(node);
     if (key.complete || key.owner == none)
         return;
-    if (auto& loader = loaders_[key.owner]; loader && !loader->full())
-        loader->catch_up();
+    if (auto& loader = loaders_[key.owner]; loader && !loader->full() && !loader->catch_up())
+        report_unreadable(static_cast<Mount>(key.owner));
 }
 
 NodeIndex WinePrefixRegistry::child_of(NodeIndex node, std::u16string_view name)
@@ -278,7 +286,10 @@ WinePrefixRegistry::OpenKey* WinePrefixRegistry::find_open_key(Handle handle, St
 void WinePrefixRegistry::read_key_values(NodeIndex node, ValueStore& store)
 {
     auto file_of = [this](std::uint8_t file) { return open_files_[file].get(); };
-    read_values(hive_, hive_.key(node).first_span, file_of, read_chunk_, store);
+    if (!read_values(hive_, hive_.key(node).first_span, file_of, read_chunk_, store)) {
+        // Only the file that failed is known to the spans: name the first one.
+        report_unreadable(static_cast<Mount>(hive_.span(hive_.key(node).first_span).file));
+    }
 }
 
 const std::u16string& WinePrefixRegistry::link_target(NodeIndex link)

@@ -93,6 +93,8 @@ private:
     NodeIndex root_node(Handle root);
     void ensure_loaded(NodeIndex node);
     void load(Mount mount);
+    /// The run fails naming the file that could not be read.
+    void report_unreadable(Mount mount);
     /// The interest of a file whose base is `base`, from the path being opened.
     Interest interest_below(NodeIndex base) const;
     std::vector<std::u16string> path_of(NodeIndex node) const;

@@ -147,14 +147,18 @@ void Hive::add_span(NodeIndex key, const Span& span)
     *link = static_cast<std::uint32_t>(spans_.push_back(stored));
 }
 
+LinkMark Hive::link_mark(NodeIndex key) const
+{
+    auto found = links_.find(key);
+    return found != links_.end() ? found->second : LinkMark{};
+}
+
 void Hive::mark_link(NodeIndex key, std::uint8_t file, std::uint64_t offset)
 {
     auto& node = keys_[key];
     if (!node.link) {
         node.link = true;
-        node.link_file = file;
-        node.link_offset = offset;
-        ++link_count_;
+        links_[key] = { file, offset };
     }
     for (auto parent = node.parent; parent != no_node && !keys_[parent].link_below; parent = keys_[parent].parent)
         keys_[parent].link_below = true;

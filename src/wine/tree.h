@@ -7,6 +7,7 @@
 #include <memory>
 #include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -82,16 +83,23 @@ struct KeyNode {
     NodeIndex first_child = no_node;
     NodeIndex next_sibling = no_node;
     std::uint32_t first_span = no_node; ///< where the key's values lie in its files, in file order
-    bool wide_name = false;
-    bool link = false;
-    bool link_below = false; ///< some key below this one is a link
-    bool complete = false; ///< every subkey its file holds is in the tree
-    std::uint8_t mount = 0; ///< which file's contents the key waits for; 0 when none
-    std::uint8_t owner = 0; ///< the file whose tree the key is in; 0 when none
-    std::uint8_t link_file = 0; ///< the file whose "#link" made the key a link
-    std::uint64_t link_offset = 0; ///< where in that file
+    bool wide_name : 1 = false;
+    bool link : 1 = false;
+    bool link_below : 1 = false; ///< some key below this one is a link
+    bool complete : 1 = false; ///< every subkey its file holds is in the tree
+    std::uint8_t mount : 2 = 0; ///< which file's contents the key waits for; 0 when none
+    std::uint8_t owner : 2 = 0; ///< the file whose tree the key is in; 0 when none
 
     TextView name_text() const { return { name, name_length, wide_name }; }
+};
+
+// A million keys are no rarity: the node is kept to half a cache line.
+static_assert(sizeof(KeyNode) <= 32);
+
+/// Where a key was made a link: the file and the offset of the section.
+struct LinkMark {
+    std::uint8_t file = 0;
+    std::uint64_t offset = 0;
 };
 
 /// Lines of one file that hold values of a key: a section's body.
@@ -123,7 +131,8 @@ public:
     void add_span(NodeIndex key, const Span& span);
     /// Marks the key as a link and its ancestors as having one below.
     void mark_link(NodeIndex key, std::uint8_t file, std::uint64_t offset);
-    std::size_t link_count() const { return link_count_; }
+    std::size_t link_count() const { return links_.size(); }
+    LinkMark link_mark(NodeIndex key) const;
 
     /// Copies text into the hive, one byte a unit when it can.
     TextView store(const char16_t* units, std::size_t length);
@@ -140,7 +149,7 @@ private:
     Arena arena_;
     ChunkedVector<KeyNode> keys_;
     ChunkedVector<Span> spans_;
-    std::size_t link_count_ = 0;
+    std::unordered_map<NodeIndex, LinkMark> links_;
     // Open addressing on (parent, folded name): hash in the high half, node + 1 in the low.
     std::vector<std::uint64_t> index_;
     std::size_t index_used_ = 0;

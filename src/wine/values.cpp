@@ -237,22 +237,24 @@ private:
 
 } // namespace
 
-void read_values(const Hive& tree, std::uint32_t first_span, const std::function<RegistryFileSource::File*(std::uint8_t file)>& file_of,
+bool read_values(const Hive& tree, std::uint32_t first_span, const std::function<RegistryFileSource::File*(std::uint8_t file)>& file_of,
     std::size_t chunk, ValueStore& store)
 {
+    bool read = true;
     for (auto index = first_span; index != no_node; index = tree.span(index).next) {
         const auto& span = tree.span(index);
         auto* file = file_of(span.file);
         if (file == nullptr || span.end <= span.start)
             continue;
         ValueLines lines(store);
-        read_lines(*file, span.start, span.end, std::min<std::uint64_t>(chunk, span.end - span.start),
+        read &= read_lines(*file, span.start, span.end, std::min<std::uint64_t>(chunk, span.end - span.start),
             [&](const char* begin, const char* end, bool last, std::uint64_t) {
                 lines.feed(begin, end, last);
                 return true;
             });
         lines.end();
     }
+    return read;
 }
 
 } // namespace hivedump::wine

@@ -51,8 +51,8 @@ private:
 
 /// Parses the values of the key whose spans begin at `first_span`, reading
 /// each span's lines again from its file; a file that changed meanwhile only
-/// gives fewer values.
-void read_values(const Hive& tree, std::uint32_t first_span, const std::function<RegistryFileSource::File*(std::uint8_t file)>& file_of,
+/// gives fewer values. False when reading failed.
+bool read_values(const Hive& tree, std::uint32_t first_span, const std::function<RegistryFileSource::File*(std::uint8_t file)>& file_of,
     std::size_t chunk, ValueStore& store);
 
 } // namespace hivedump::wine
