@@ -1,10 +1,10 @@
 #!/bin/sh
-# Installs the Debian packages a step needs: "build" for the Linux tool and
-# its tests, "test" for everything the full test run uses as well.
+# Installs the Debian packages a step needs: "build" for the Linux tool,
+# "test" for everything the full test run uses as well.
 set -eu
 
-build_packages="cmake make g++ libgtest-dev libgmock-dev"
-test_packages="$build_packages g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 locales clang libclang-rt-14-dev clang-format binutils-mingw-w64-x86-64 groff-base man-db dpkg-dev file procps python3"
+build_packages="cmake make g++"
+test_packages="$build_packages libgtest-dev libgmock-dev g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine64 locales clang libclang-rt-14-dev clang-format binutils-mingw-w64-x86-64 groff-base man-db dpkg-dev file procps python3"
 
 case "${1:-build}" in
 build) wanted=$build_packages ;;
