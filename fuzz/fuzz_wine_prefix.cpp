@@ -10,8 +10,8 @@
 #include "cli/export_run.h"
 #include "export_reader.h"
 #include "memory_registry_files.h"
-#include "wine/prefix_registry.h"
 #include "test_support.h"
+#include "wine/prefix_registry.h"
 
 #include <array>
 #include <cstdint>

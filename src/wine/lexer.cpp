@@ -196,6 +196,13 @@ Hex read_hex_bytes(Cursor& line, Lines& lines, bool last, std::vector<unsigned c
             if (wanted > bytes->capacity())
                 bytes->reserve(std::max(wanted, bytes->capacity() * 2));
         }
+        // The form the server writes, "hh," after "hh,": read without the
+        // general steps, to the same effect.
+        while (line.end - line.at >= 3 && line.at[2] == ',' && is_hex_digit(line.at[0]) && is_hex_digit(line.at[1])) {
+            if (bytes != nullptr)
+                bytes->push_back(static_cast<unsigned char>(hex_value(line.at[0]) << 4 | hex_value(line.at[1])));
+            line.at += 3;
+        }
         while (is_hex_digit(line.peek())) {
             unsigned byte;
             // Two digits and no third, the form the server writes: no

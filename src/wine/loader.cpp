@@ -1,6 +1,7 @@
 #include "wine/loader.h"
 
 #include <algorithm>
+#include <array>
 
 namespace hivedump::wine {
 
@@ -18,8 +19,8 @@ std::string relative_to_line(std::string_view text)
         return {};
     auto end = text.find_first_of("\r\n", at);
     std::string path;
-    auto line = text.substr(at + relative_marker.size(),
-        end == std::string_view::npos ? std::string_view::npos : end - at - relative_marker.size());
+    auto line = text.substr(
+        at + relative_marker.size(), end == std::string_view::npos ? std::string_view::npos : end - at - relative_marker.size());
     for (std::size_t index = 0; index < line.size(); ++index) {
         if (line[index] == '\\' && index + 1 < line.size() && line[index + 1] == '\\')
             ++index;
@@ -29,6 +30,14 @@ std::string relative_to_line(std::string_view text)
 }
 
 enum class Agreement { agree, disagree, unsure };
+
+// The server's folding of the ASCII letters.
+constexpr std::array<char16_t, 128> ascii_folded = [] {
+    std::array<char16_t, 128> folded{};
+    for (unsigned c = 0; c < 128; ++c)
+        folded[c] = static_cast<char16_t>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+    return folded;
+}();
 
 } // namespace
 
@@ -124,6 +133,12 @@ public:
                 window_.append(more.data(), static_cast<std::size_t>(count));
         }
         loader_.base_ = start_(relative_to_line(window_), loader_.interest_);
+        for (const auto& name : loader_.interest_.names) {
+            std::u16string folded;
+            for (char16_t unit : name)
+                folded.push_back(fold_case(unit));
+            loader_.folded_interest_.push_back(std::move(folded));
+        }
         loader_.full_ = loader_.interest_.all;
         window_.clear();
         window_.shrink_to_fit();
@@ -198,7 +213,7 @@ private:
     /// it holds nothing but plain ASCII names between single separators.
     Agreement fast_agreement(std::size_t& differs) const
     {
-        const auto& names = loader_.interest_.names;
+        const auto& names = loader_.folded_interest_;
         if (loader_.interest_.nothing)
             return Agreement::disagree;
         const char* at = raw_.data();
@@ -232,7 +247,7 @@ private:
             }
             if (static_cast<unsigned char>(c) >= 0x80)
                 return Agreement::unsure;
-            if (position >= name.size() || fold_case(static_cast<char16_t>(c)) != fold_case(name[position])) {
+            if (position >= name.size() || ascii_folded[static_cast<unsigned char>(c)] != name[position]) {
                 differs = index;
                 return Agreement::disagree;
             }
@@ -419,6 +434,21 @@ private:
     /// Whether the server would read the values of a section passed over.
     bool pending_valid()
     {
+        // Plain ASCII names between single separators need no decoding.
+        std::size_t length = 0;
+        for (const char* at = raw_.data(); at != raw_.data() + raw_.size() && !decoded_; ++at) {
+            char c = *at;
+            if (c == ']')
+                return true;
+            if (static_cast<unsigned char>(c) >= 0x80 || (c == '\\' && (at + 1 == raw_.data() + raw_.size() || at[1] != '\\')))
+                break;
+            if (c == '\\') {
+                ++at;
+                length = 0;
+            } else if (++length > max_key_name) {
+                return false;
+            }
+        }
         if (!decode())
             return false;
         return std::none_of(components_.begin(), components_.end(), [](const Name& name) { return name.length > max_key_name; });
@@ -496,8 +526,8 @@ private:
     std::vector<PathNode> path_nodes_;
 };
 
-FileLoader::FileLoader(Hive& tree, RegistryFileSource::File& file, std::uint8_t file_id, std::uint8_t order, LinkFollower follow_link,
-    std::size_t chunk)
+FileLoader::FileLoader(
+    Hive& tree, RegistryFileSource::File& file, std::uint8_t file_id, std::uint8_t order, LinkFollower follow_link, std::size_t chunk)
     : tree_(tree)
     , file_(file)
     , file_id_(file_id)
@@ -513,9 +543,8 @@ FileLoader::Result FileLoader::first_pass(const Start& start)
 {
     Scan scan(*this, Scan::Mode::first, UINT64_MAX);
     scan.start_ = start;
-    bool read = read_lines(file_, 0, UINT64_MAX, chunk_, [&](const char* begin, const char* end, bool last, std::uint64_t offset) {
-        return scan.feed(begin, end, last, offset);
-    });
+    bool read = read_lines(file_, 0, UINT64_MAX, chunk_,
+        [&](const char* begin, const char* end, bool last, std::uint64_t offset) { return scan.feed(begin, end, last, offset); });
     scan.finish(scan.reached);
     first_done_ = true;
     return { scan.valid, !read };
@@ -530,9 +559,8 @@ bool FileLoader::catch_up()
     interest_.all = true;
     interest_.nothing = false;
     Scan scan(*this, Scan::Mode::catch_up, first_done_ ? UINT64_MAX : scanning_);
-    bool read = read_lines(file_, 0, UINT64_MAX, chunk_, [&](const char* begin, const char* end, bool last, std::uint64_t offset) {
-        return scan.feed(begin, end, last, offset);
-    });
+    bool read = read_lines(file_, 0, UINT64_MAX, chunk_,
+        [&](const char* begin, const char* end, bool last, std::uint64_t offset) { return scan.feed(begin, end, last, offset); });
     scan.finish(scan.reached);
     full_ = true;
     runs_.clear();

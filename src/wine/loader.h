@@ -41,8 +41,8 @@ public:
     /// relative to" path (unescaped, empty when none) is known.
     using Start = std::function<NodeIndex(std::string_view relative_to, Interest& interest)>;
 
-    FileLoader(Hive& tree, RegistryFileSource::File& file, std::uint8_t file_id, std::uint8_t order, LinkFollower follow_link,
-        std::size_t chunk);
+    FileLoader(
+        Hive& tree, RegistryFileSource::File& file, std::uint8_t file_id, std::uint8_t order, LinkFollower follow_link, std::size_t chunk);
     ~FileLoader();
     FileLoader(const FileLoader&) = delete;
     FileLoader& operator=(const FileLoader&) = delete;
@@ -71,6 +71,7 @@ private:
     std::size_t chunk_;
     NodeIndex base_ = no_node;
     Interest interest_;
+    std::vector<std::u16string> folded_interest_;
     std::vector<Run> runs_;
     std::uint64_t previous_header_ = UINT64_MAX;
     std::uint64_t scanning_ = 0; ///< the header the first pass is at

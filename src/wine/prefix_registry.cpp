@@ -147,7 +147,8 @@ Interest WinePrefixRegistry::interest_below(NodeIndex base) const
             return interest; // the classes root goes through links: all of it
         }
     }
-    wanted.insert(wanted.end(), interest_names_.begin(), interest_names_.end());
+    for (PathNames names(interest_path_); auto name = names.next();)
+        wanted.emplace_back(*name);
     auto base_path = path_of(base);
     std::size_t common = std::min(base_path.size(), wanted.size());
     for (std::size_t index = 0; index < common; ++index) {
@@ -286,7 +287,9 @@ WinePrefixRegistry::OpenKey* WinePrefixRegistry::find_open_key(Handle handle, St
 void WinePrefixRegistry::read_key_values(NodeIndex node, ValueStore& store)
 {
     auto file_of = [this](std::uint8_t file) { return open_files_[file].get(); };
-    if (!read_values(hive_, hive_.key(node).first_span, file_of, read_chunk_, store)) {
+    if (windows_.size() != open_files_.size())
+        windows_.resize(open_files_.size());
+    if (!read_values(hive_, hive_.key(node).first_span, file_of, read_chunk_, store, windows_)) {
         // Only the file that failed is known to the spans: name the first one.
         report_unreadable(static_cast<Mount>(hive_.span(hive_.key(node).first_span).file));
     }
@@ -339,9 +342,7 @@ Status WinePrefixRegistry::follow_link(NodeIndex link, int depth, NodeIndex& tar
     // The target's own names are what the load of its file is for.
     std::u16string path(*rest);
     interest_anchor_ = hive_.root();
-    interest_names_.clear();
-    for (PathNames names(path); auto name = names.next();)
-        interest_names_.emplace_back(*name);
+    interest_path_ = path;
     return walk(hive_.root(), path, depth, target);
 }
 
@@ -371,9 +372,7 @@ NodeIndex WinePrefixRegistry::follow_link_creating(NodeIndex link, int depth)
         return no_node;
     std::u16string path(*rest);
     interest_anchor_ = hive_.root();
-    interest_names_.clear();
-    for (PathNames names(path); auto name = names.next();)
-        interest_names_.emplace_back(*name);
+    interest_path_ = path;
     NodeIndex node = hive_.root();
     PathNames names(path);
     for (auto name = names.next(); name;) {
@@ -433,9 +432,7 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
         if (slot != 0 && slot <= open_keys_.size() && open_keys_[slot - 1].in_use)
             interest_anchor_ = open_keys_[slot - 1].node;
     }
-    interest_names_.clear();
-    for (PathNames names(units); auto name = names.next();)
-        interest_names_.emplace_back(*name);
+    interest_path_ = units;
 
     Status status;
     auto* parent_key = find_open_key(parent, status);
@@ -532,7 +529,6 @@ WinePrefixRegistry::Named WinePrefixRegistry::Named::of(const TextView& name, st
         start = start << 16 | (at < name.length ? fold_case(name[at]) : 0u);
     return { name, index, start };
 }
-
 
 void WinePrefixRegistry::list_children(OpenKey& key)
 {
@@ -637,7 +633,7 @@ Status WinePrefixRegistry::enum_value(Handle handle, std::uint32_t index, ValueR
     if (is_string_type(value.type)) {
         bool text = value.form != DataForm::bytes;
         TextView units = text ? TextView{ value.data, value.data_length, value.form == DataForm::wide_text }
-                                    : TextView{ value.data, value.data_length / 2, true };
+                              : TextView{ value.data, value.data_length / 2, true };
         auto converted = converter_.converted_size(units) + (text ? 1 : 0);
         size = static_cast<std::uint32_t>(converted);
         if (size != 0) {

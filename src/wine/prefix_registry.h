@@ -140,7 +140,8 @@ private:
     // The path being opened, which decides what a file's first pass makes keys of.
     Handle interest_root_{};
     NodeIndex interest_anchor_ = no_node;
-    std::vector<std::u16string> interest_names_;
+    std::u16string interest_path_;
+    std::vector<FileWindow> windows_; ///< the bytes last read of each file
     struct LinkTarget {
         std::uint32_t spans = 0;
         std::u16string target;

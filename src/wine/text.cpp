@@ -1,7 +1,7 @@
 #include "wine/text.h"
 
-#include "wine/code_page_tables.h"
 #include "wine/code_page_data.h"
+#include "wine/code_page_tables.h"
 
 #include <algorithm>
 #include <array>

@@ -10,9 +10,10 @@ namespace hivedump::wine {
 void ValueStore::clear()
 {
     values.clear();
-    if (blocks_.size() > 1 || values.capacity() > 4096) {
+    if (blocks_.size() > 1 || values.capacity() > 4096 || bytes.capacity() > block_size) {
         blocks_.clear();
         values.shrink_to_fit();
+        bytes = {};
         free_ = nullptr;
         free_size_ = 0;
     } else if (!blocks_.empty()) {
@@ -84,6 +85,9 @@ class ValueLines {
 public:
     explicit ValueLines(ValueStore& store)
         : store_(store)
+        , text_(store.text)
+        , name_(store.name)
+        , bytes_(store.bytes)
     {
     }
 
@@ -230,15 +234,40 @@ private:
     ValueStore& store_;
     bool continuing_ = false;
     ValueNode value_;
-    Units text_;
-    Units name_;
-    std::vector<unsigned char> bytes_;
+    Units& text_;
+    Units& name_;
+    std::vector<unsigned char>& bytes_;
 };
 
 } // namespace
 
+bool FileWindow::get(RegistryFileSource::File& file, std::uint64_t start, std::uint64_t end, std::string_view& bytes)
+{
+    if (&file != file_ || start < start_ || end > start_ + held_) {
+        if (!data_)
+            data_ = std::make_unique_for_overwrite<char[]>(size);
+        file_ = &file;
+        start_ = start;
+        held_ = 0;
+        while (held_ < size) {
+            auto count = file.read_at(data_.get() + held_, size - held_, start_ + held_);
+            if (count < 0) {
+                file_ = nullptr;
+                return false;
+            }
+            if (count == 0)
+                break;
+            held_ += static_cast<std::size_t>(count);
+        }
+    }
+    auto from = static_cast<std::size_t>(start - start_);
+    auto to = static_cast<std::size_t>(std::min<std::uint64_t>(end, start_ + held_) - start_);
+    bytes = from < to ? std::string_view(data_.get() + from, to - from) : std::string_view();
+    return true;
+}
+
 bool read_values(const Hive& tree, std::uint32_t first_span, const std::function<RegistryFileSource::File*(std::uint8_t file)>& file_of,
-    std::size_t chunk, ValueStore& store)
+    std::size_t chunk, ValueStore& store, std::vector<FileWindow>& windows)
 {
     bool read = true;
     for (auto index = first_span; index != no_node; index = tree.span(index).next) {
@@ -247,6 +276,16 @@ bool read_values(const Hive& tree, std::uint32_t first_span, const std::function
         if (file == nullptr || span.end <= span.start)
             continue;
         ValueLines lines(store);
+        if (span.end - span.start <= FileWindow::size && span.file < windows.size() && chunk >= FileWindow::size) {
+            std::string_view bytes;
+            if (!windows[span.file].get(*file, span.start, span.end, bytes)) {
+                read = false;
+                continue;
+            }
+            lines.feed(bytes.data(), bytes.data() + bytes.size(), true);
+            lines.end();
+            continue;
+        }
         read &= read_lines(*file, span.start, span.end, std::min<std::uint64_t>(chunk, span.end - span.start),
             [&](const char* begin, const char* end, bool last, std::uint64_t) {
                 lines.feed(begin, end, last);

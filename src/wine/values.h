@@ -1,6 +1,7 @@
 #pragma once
 
 #include "wine/files.h"
+#include "wine/lexer.h"
 #include "wine/text.h"
 #include "wine/tree.h"
 
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
 #include <vector>
 
 namespace hivedump::wine {
@@ -42,6 +44,11 @@ public:
     TextView store(const char16_t* units, std::size_t length, bool wide);
     TextView store_plain(const char* bytes, std::size_t length);
 
+    // Room for decoding, kept from key to key.
+    Units text;
+    Units name;
+    std::vector<unsigned char> bytes;
+
 private:
     static constexpr std::size_t block_size = 64 * 1024;
     std::vector<std::unique_ptr<unsigned char[]>> blocks_;
@@ -49,10 +56,25 @@ private:
     std::size_t free_size_ = 0;
 };
 
+/// The bytes of a file around the spans last read: a walk reads the keys
+/// of a subtree much in file order, and then most spans need no read of their own.
+class FileWindow {
+public:
+    static constexpr std::size_t size = std::size_t{ 1 } << 20;
+    /// The bytes [start, end) as far as the file holds them; false when reading failed.
+    bool get(RegistryFileSource::File& file, std::uint64_t start, std::uint64_t end, std::string_view& bytes);
+
+private:
+    RegistryFileSource::File* file_ = nullptr;
+    std::unique_ptr<char[]> data_;
+    std::uint64_t start_ = 0;
+    std::size_t held_ = 0;
+};
+
 /// Parses the values of the key whose spans begin at `first_span`, reading
 /// each span's lines again from its file; a file that changed meanwhile only
 /// gives fewer values. False when reading failed.
 bool read_values(const Hive& tree, std::uint32_t first_span, const std::function<RegistryFileSource::File*(std::uint8_t file)>& file_of,
-    std::size_t chunk, ValueStore& store);
+    std::size_t chunk, ValueStore& store, std::vector<FileWindow>& windows);
 
 } // namespace hivedump::wine

@@ -250,8 +250,8 @@ TEST(AllocationFailure, EveryAllocationOfARunOverAWinePrefix)
     fs::path prefix = fs::temp_directory_path() / ("hivedump-alloc-" + std::to_string(::getpid()));
     fs::create_directories(prefix);
     fs::copy_file(HIVEDUMP_EXAMPLE_PREFIX "/user.reg", prefix / "user.reg", fs::copy_options::overwrite_existing);
-    every_allocation_of_a_run(
-        { [&] { return std::make_unique<wine::WinePrefixRegistry>(prefix.string(), CodePage::single_byte(1252)); }, "HKEY_CURRENT_USER\\Software" });
+    every_allocation_of_a_run({ [&] { return std::make_unique<wine::WinePrefixRegistry>(prefix.string(), CodePage::single_byte(1252)); },
+        "HKEY_CURRENT_USER\\Software" });
     fs::remove_all(prefix);
 }
 
