@@ -2,10 +2,10 @@
 
 #include "cli/arguments.h"
 #include "cli/export_run.h"
+#include "stream/output_files.h"
 #include "wine/prefix.h"
 #include "wine/prefix_registry.h"
 #include "wine/server.h"
-#include "stream/output_files.h"
 
 #include <clocale>
 #include <string>

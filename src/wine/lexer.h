@@ -146,6 +146,11 @@ Hex read_hex_bytes(Cursor& line, Lines& lines, bool last, std::vector<unsigned c
 /// cursor on the line's first non-blank byte; false when the server passes the line over.
 bool read_value_head(Cursor& line, Units& name);
 
+/// Whether a value line could carry its hex data on into the next line: a
+/// name, '=', "hex" and a backslash somewhere after it. Cheap: only lines
+/// that pass need reading in full.
+bool may_continue_hex(const Cursor& line);
+
 enum class HexTag { none, found, malformed };
 /// Reads "hex:" (binary data) or "hex(type):" at the cursor.
 HexTag read_hex_tag(Cursor& line, std::uint32_t& type);

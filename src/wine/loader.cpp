@@ -1,5 +1,7 @@
 #include "wine/loader.h"
 
+#include "wine/section_header.h"
+
 #include <algorithm>
 #include <array>
 
@@ -29,15 +31,7 @@ std::string relative_to_line(std::string_view text)
     return path;
 }
 
-enum class Agreement { agree, disagree, unsure };
-
-// The server's folding of the ASCII letters.
-constexpr std::array<char16_t, 128> ascii_folded = [] {
-    std::array<char16_t, 128> folded{};
-    for (unsigned c = 0; c < 128; ++c)
-        folded[c] = static_cast<char16_t>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return folded;
-}();
+using Agreement = SectionHeader::Agreement;
 
 } // namespace
 
@@ -159,9 +153,7 @@ private:
         header_ = header;
         if (mode_ == Mode::first)
             loader_.scanning_ = header;
-        raw_.assign(line.at + 1, line.end);
-        decoded_ = false;
-        decode_ok_ = false;
+        text_.assign(line.at + 1, line.end);
         body_ = body;
         key_ = no_node;
         agreed_ = false;
@@ -180,14 +172,13 @@ private:
             make();
             return true;
         }
-        std::size_t differs = 0;
-        auto agreement = fast_agreement(differs);
+        auto agreement = loader_.interest_.nothing ? Agreement::disagree : text_.fast_agreement(loader_.folded_interest_);
         if (agreement == Agreement::unsure) {
-            if (!decode()) {
+            if (!text_.decode()) {
                 state_ = State::failed;
                 return true;
             }
-            agreement = exact_agreement();
+            agreement = text_.exact_agreement(loader_.interest_.names);
         }
         if (agreement == Agreement::agree) {
             agreed_ = true;
@@ -196,7 +187,7 @@ private:
         }
         const auto& base = tree_.key(loader_.base_);
         if (tree_.link_count() != 0 && (base.link || base.link_below)) {
-            if (!decode()) {
+            if (!text_.decode()) {
                 state_ = State::failed;
                 return true;
             }
@@ -206,100 +197,6 @@ private:
             }
         }
         state_ = State::pending;
-        return true;
-    }
-
-    /// Compares the raw header with the interest without decoding it, where
-    /// it holds nothing but plain ASCII names between single separators.
-    Agreement fast_agreement(std::size_t& differs) const
-    {
-        const auto& names = loader_.folded_interest_;
-        if (loader_.interest_.nothing)
-            return Agreement::disagree;
-        const char* at = raw_.data();
-        const char* end = at + raw_.size();
-        std::size_t index = 0;
-        std::size_t position = 0;
-        for (;;) {
-            if (index >= names.size())
-                return Agreement::agree;
-            if (at == end)
-                return Agreement::unsure;
-            char c = *at;
-            const auto& name = names[index];
-            if (c == ']') {
-                if (position == 0 || position == name.size())
-                    return Agreement::agree;
-                differs = index;
-                return Agreement::disagree;
-            }
-            if (c == '\\') {
-                if (end - at < 2 || at[1] != '\\' || position == 0)
-                    return Agreement::unsure;
-                if (position != name.size()) {
-                    differs = index;
-                    return Agreement::disagree;
-                }
-                ++index;
-                position = 0;
-                at += 2;
-                continue;
-            }
-            if (static_cast<unsigned char>(c) >= 0x80)
-                return Agreement::unsure;
-            if (position >= name.size() || ascii_folded[static_cast<unsigned char>(c)] != name[position]) {
-                differs = index;
-                return Agreement::disagree;
-            }
-            ++position;
-            ++at;
-        }
-    }
-
-    Agreement exact_agreement() const
-    {
-        const auto& names = loader_.interest_.names;
-        if (loader_.interest_.nothing)
-            return Agreement::disagree;
-        for (std::size_t index = 0; index < names.size() && index < components_.size(); ++index) {
-            if (!names_equal(component(index), view_of(names[index])))
-                return Agreement::disagree;
-        }
-        return Agreement::agree;
-    }
-
-    static TextView view_of(std::u16string_view text)
-    {
-        return { reinterpret_cast<const unsigned char*>(text.data()), static_cast<std::uint32_t>(text.size()), true };
-    }
-    TextView component(std::size_t index) const
-    {
-        return { reinterpret_cast<const unsigned char*>(text_.data() + components_[index].start),
-            static_cast<std::uint32_t>(components_[index].length), true };
-    }
-
-    /// Splits the header into names, passing over empty ones; false when it has no closing bracket.
-    bool decode()
-    {
-        if (decoded_)
-            return decode_ok_;
-        decoded_ = true;
-        Cursor cursor{ raw_.data(), raw_.data() + raw_.size() };
-        if (!read_text(cursor, ']', text_))
-            return false;
-        decode_ok_ = true;
-        const char16_t* units = text_.data();
-        const std::size_t length = text_.length;
-        components_.clear();
-        for (std::size_t index = 0; index < length;) {
-            while (index < length && units[index] == u'\\')
-                ++index;
-            std::size_t start = index;
-            while (index < length && units[index] != u'\\')
-                ++index;
-            if (index > start)
-                components_.push_back({ start, index - start });
-        }
         return true;
     }
 
@@ -315,13 +212,13 @@ private:
     bool passes_link() const
     {
         NodeIndex node = loader_.base_;
-        for (std::size_t index = 0; index < components_.size(); ++index) {
+        for (std::size_t index = 0; index < text_.names().size(); ++index) {
             if (link_known(node))
                 return true;
             const auto& key = tree_.key(node);
             if (!key.link_below)
                 return false;
-            node = tree_.find_child(node, component(index));
+            node = tree_.find_child(node, text_.name(index));
             if (node == no_node)
                 return false;
         }
@@ -338,7 +235,7 @@ private:
 
     void make()
     {
-        if (!decode()) {
+        if (!text_.decode()) {
             state_ = State::failed;
             return;
         }
@@ -361,14 +258,14 @@ private:
 
     NodeIndex descend()
     {
-        const char16_t* units = text_.data();
+        const char16_t* units = text_.units();
         // Keys come in tree order: most share their start with the previous key.
         std::size_t reuse = 0;
         std::size_t limit = path_nodes_.size();
         if (limit != 0 && tree_.key(path_nodes_.back().node).link)
             --limit;
-        while (reuse < limit && reuse < components_.size() && components_[reuse].length == path_[reuse].length
-            && std::equal(units + components_[reuse].start, units + components_[reuse].start + components_[reuse].length,
+        while (reuse < limit && reuse < text_.names().size() && text_.names()[reuse].length == path_[reuse].length
+            && std::equal(units + text_.names()[reuse].start, units + text_.names()[reuse].start + text_.names()[reuse].length,
                 path_units_.begin() + static_cast<std::ptrdiff_t>(path_[reuse].start)))
             ++reuse;
         NodeIndex node = reuse == 0 ? loader_.base_ : path_nodes_[reuse - 1].node;
@@ -377,8 +274,8 @@ private:
         path_.resize(reuse);
         path_units_.resize(reuse == 0 ? 0 : path_[reuse - 1].start + path_[reuse - 1].length);
         const auto interest = loader_.interest_.names.size();
-        for (std::size_t index = reuse; index < components_.size(); ++index) {
-            const auto& name = components_[index];
+        for (std::size_t index = reuse; index < text_.names().size(); ++index) {
+            const auto& name = text_.names()[index];
             if (name.length > max_key_name)
                 return no_node;
             if (link_known(node) && loader_.follow_link_) {
@@ -402,63 +299,11 @@ private:
         return node;
     }
 
-    /// Whether a line with hex data could carry on into the next one: a
-    /// quoted name, '=', "hex" and a backslash somewhere after it.
-    static bool may_continue(const Cursor& line)
-    {
-        const char* at = line.at + 1;
-        if (*line.at == '"') {
-            for (;;) {
-                if (at >= line.end)
-                    return false;
-                if (*at == '\\') {
-                    at += 2;
-                    continue;
-                }
-                if (*at++ == '"')
-                    break;
-            }
-        }
-        while (at != line.end && is_space(*at))
-            ++at;
-        if (at == line.end || *at != '=')
-            return false;
-        ++at;
-        while (at != line.end && is_space(*at))
-            ++at;
-        if (line.end - at < 4 || std::memcmp(at, "hex", 3) != 0)
-            return false;
-        return std::memchr(at + 3, '\\', static_cast<std::size_t>(line.end - at - 3)) != nullptr;
-    }
-
-    /// Whether the server would read the values of a section passed over.
-    bool pending_valid()
-    {
-        // Plain ASCII names between single separators need no decoding.
-        std::size_t length = 0;
-        for (const char* at = raw_.data(); at != raw_.data() + raw_.size() && !decoded_; ++at) {
-            char c = *at;
-            if (c == ']')
-                return true;
-            if (static_cast<unsigned char>(c) >= 0x80 || (c == '\\' && (at + 1 == raw_.data() + raw_.size() || at[1] != '\\')))
-                break;
-            if (c == '\\') {
-                ++at;
-                length = 0;
-            } else if (++length > max_key_name) {
-                return false;
-            }
-        }
-        if (!decode())
-            return false;
-        return std::none_of(components_.begin(), components_.end(), [](const Name& name) { return name.length > max_key_name; });
-    }
-
     void value_line(const Cursor& line, Lines& lines, bool last)
     {
-        if (state_ == State::none || state_ == State::failed || !may_continue(line))
+        if (state_ == State::none || state_ == State::failed || !may_continue_hex(line))
             return;
-        if (state_ == State::pending && !pending_valid())
+        if (state_ == State::pending && !text_.readable())
             return;
         Cursor cursor = line;
         std::uint32_t type = 0;
@@ -509,17 +354,13 @@ private:
     std::uint64_t header_ = UINT64_MAX;
     std::uint64_t previous_header_ = UINT64_MAX;
     std::uint64_t body_ = 0;
-    std::string raw_;
-    bool decoded_ = false;
-    bool decode_ok_ = false;
+    SectionHeader text_;
     bool agreed_ = false;
     NodeIndex key_ = no_node;
     NodeIndex span_key_ = no_node;
     std::uint64_t span_start_ = 0;
     std::size_t run_ = 0;
-    Units text_;
     Units name_;
-    std::vector<Name> components_;
     // The previous key's names and nodes.
     std::vector<Name> path_;
     std::vector<char16_t> path_units_;

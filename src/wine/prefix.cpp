@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <iconv.h>
 #include <langinfo.h>
+#include <memory>
 
 namespace hivedump::wine {
 
@@ -91,22 +92,25 @@ CodePage code_page_from_locale()
 std::string locale_to_code_page(std::string_view text, const CodePage& code_page)
 {
     const char* charset = nl_langinfo(CODESET);
-    iconv_t converter = iconv_open("UTF-16LE", charset != nullptr ? charset : "UTF-8");
-    if (converter == reinterpret_cast<iconv_t>(-1))
+    iconv_t opened = iconv_open("UTF-16LE", charset != nullptr ? charset : "UTF-8");
+    if (opened == reinterpret_cast<iconv_t>(-1))
         return std::string(text);
+    // Closed however the conversion ends: an allocation below may throw.
+    auto close = [](void* descriptor) { iconv_close(static_cast<iconv_t>(descriptor)); };
+    std::unique_ptr<void, decltype(close)> converter(opened, close);
     std::string wide(text.size() * 4 + 4, '\0');
     auto* in = const_cast<char*>(text.data());
     std::size_t in_left = text.size();
     auto* out = wide.data();
     std::size_t out_left = wide.size();
     while (in_left != 0) {
-        if (iconv(converter, &in, &in_left, &out, &out_left) != static_cast<std::size_t>(-1))
+        if (iconv(converter.get(), &in, &in_left, &out, &out_left) != static_cast<std::size_t>(-1))
             break;
         // A byte that is no character of the locale is passed over.
         ++in;
         --in_left;
     }
-    iconv_close(converter);
+    converter.reset();
     std::size_t units = (wide.size() - out_left) / 2;
     AnsiConverter ansi(code_page.number());
     TextView view{ reinterpret_cast<const unsigned char*>(wide.data()), static_cast<std::uint32_t>(units), true };

@@ -24,6 +24,11 @@ struct TextView {
     }
 };
 
+inline TextView view_of(std::u16string_view text)
+{
+    return { reinterpret_cast<const unsigned char*>(text.data()), static_cast<std::uint32_t>(text.size()), true };
+}
+
 /// The names of a key path, in order; runs of backslashes separate them,
 /// as the server reads a path.
 class PathNames {

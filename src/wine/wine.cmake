@@ -4,11 +4,14 @@ target_sources(hivedump_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/code_page_data.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tree.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lexer.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/section_header.cpp
   ${CMAKE_CURRENT_LIST_DIR}/loader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/values.cpp
   ${CMAKE_CURRENT_LIST_DIR}/files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/prefix.cpp
   ${CMAKE_CURRENT_LIST_DIR}/prefix_registry.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/links.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/listing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/server.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/cli/entry_linux.cpp
   ${CMAKE_CURRENT_BINARY_DIR}/generated/codepage_data.cpp

@@ -1,0 +1,202 @@
+// Subkeys and values of open keys, in the server's order.
+#include "wine/prefix_registry.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace hivedump::wine {
+
+namespace status = registry::status;
+
+namespace {
+
+bool is_string_type(std::uint32_t type) { return type == 1 || type == 2 || type == 7; }
+
+/// Sorts by name, the index settling ties. Keys hold few values and
+/// subkeys as a rule, and insertion sort does best on those.
+void sort_named(std::vector<WinePrefixRegistry::Named>& items)
+{
+    auto before = [](const WinePrefixRegistry::Named& left, const WinePrefixRegistry::Named& right) {
+        if (left.folded_start != right.folded_start)
+            return left.folded_start < right.folded_start;
+        int order = compare_names(left.name, right.name);
+        return order != 0 ? order < 0 : left.index < right.index;
+    };
+    if (items.size() > 24) {
+        std::sort(items.begin(), items.end(), before);
+        return;
+    }
+    for (std::size_t at = 1; at < items.size(); ++at) {
+        auto item = items[at];
+        std::size_t to = at;
+        for (; to > 0 && before(item, items[to - 1]); --to)
+            items[to] = items[to - 1];
+        items[to] = item;
+    }
+}
+
+bool same_name(const WinePrefixRegistry::Named& left, const WinePrefixRegistry::Named& right)
+{
+    return left.folded_start == right.folded_start && names_equal(left.name, right.name);
+}
+
+} // namespace
+
+WinePrefixRegistry::Named WinePrefixRegistry::Named::of(const TextView& name, std::uint32_t index)
+{
+    // The first four folded units, the first one highest, and zeros past the
+    // end: where two differ they order the names as compare_names does.
+    std::uint64_t start = 0;
+    for (std::uint32_t at = 0; at < 4; ++at)
+        start = start << 16 | (at < name.length ? fold_case(name[at]) : 0u);
+    return { name, index, start };
+}
+
+void WinePrefixRegistry::list_children(OpenKey& key)
+{
+    if (key.children_listed)
+        return;
+    key.children_listed = true;
+    complete(key.node);
+    auto& named = named_scratch_;
+    named.clear();
+    for (auto child = hive_.key(key.node).first_child; child != no_node; child = hive_.key(child).next_sibling)
+        named.push_back(Named::of(hive_.key(child).name_text(), child));
+    sort_named(named);
+    key.children.reserve(named.size());
+    for (const auto& item : named)
+        key.children.push_back(item.index);
+}
+
+void WinePrefixRegistry::list_values(OpenKey& key)
+{
+    if (key.values_listed)
+        return;
+    key.values_listed = true;
+    ensure_loaded(key.node);
+    key.store.clear();
+    read_key_values(key.node, key.store);
+    auto& all = named_scratch_;
+    all.clear();
+    for (std::uint32_t index = 0; index < key.store.values.size(); ++index)
+        all.push_back(Named::of(key.store.values[index].name_text(), index));
+    sort_named(all);
+    // A name loaded again replaces the data and keeps the first spelling.
+    key.values.clear();
+    key.values.reserve(all.size());
+    for (std::size_t at = 0; at < all.size();) {
+        auto end = at + 1;
+        while (end < all.size() && same_name(all[at], all[end]))
+            ++end;
+        key.values.push_back({ all[at].index, all[end - 1].index });
+        at = end;
+    }
+}
+
+Status WinePrefixRegistry::enum_key(Handle handle, std::uint32_t index, std::span<char> name)
+{
+    Status status;
+    auto* key = find_open_key(handle, status);
+    if (key == nullptr)
+        return status;
+    list_children(*key);
+    if (key->values_listed) {
+        // The walk is done with this key's values once it lists its subkeys.
+        key->values_listed = false;
+        key->values.clear();
+        key->store.clear();
+    }
+    key->last_listed = no_node;
+    if (index >= key->children.size())
+        return status::no_more_items;
+    auto text = hive_.key(key->children[index]).name_text();
+    auto size = converter_.converted_size(text);
+    if (size >= name.size())
+        return status::more_data;
+    auto written = converter_.convert(text, name.data(), size);
+    name[written] = '\0';
+    key->last_listed = key->children[index];
+    return status::success;
+}
+
+Status WinePrefixRegistry::query_info_key(Handle handle, KeyInfo& info)
+{
+    Status status;
+    auto* key = find_open_key(handle, status);
+    if (key == nullptr)
+        return status;
+    list_values(*key);
+    info = KeyInfo{};
+    info.value_count = static_cast<std::uint32_t>(key->values.size());
+    for (const auto& slot : key->values) {
+        // The server's figures: names in UTF-16 units, data in stored bytes.
+        info.max_value_name_length = std::max(info.max_value_name_length, std::uint32_t{ key->store.values[slot.name].name_length });
+        info.max_value_data_size = std::max(info.max_value_data_size, key->store.values[slot.data].stored_size());
+    }
+    return status::success;
+}
+
+Status WinePrefixRegistry::enum_value(Handle handle, std::uint32_t index, ValueRead& read)
+{
+    Status status;
+    auto* key = find_open_key(handle, status);
+    if (key == nullptr)
+        return status;
+    list_values(*key);
+    if (index >= key->values.size())
+        return status::no_more_items;
+    const auto& named = key->store.values[key->values[index].name];
+    const auto& value = key->store.values[key->values[index].data];
+    auto capacity = std::min<std::size_t>(read.data_size, read.data.size());
+    auto* out = reinterpret_cast<char*>(read.data.data());
+
+    status = status::success;
+    std::uint32_t size;
+    if (is_string_type(value.type)) {
+        bool text = value.form != DataForm::bytes;
+        TextView units = text ? TextView{ value.data, value.data_length, value.form == DataForm::wide_text }
+                              : TextView{ value.data, value.data_length / 2, true };
+        auto converted = converter_.converted_size(units) + (text ? 1 : 0);
+        size = static_cast<std::uint32_t>(converted);
+        if (size != 0) {
+            if (size > capacity) {
+                status = status::more_data;
+            } else {
+                converter_.convert(units, out, size);
+                if (text)
+                    out[size - 1] = '\0';
+                // Text without its zero gets one when there is room, as the platform adds it.
+                if (size < capacity && out[size - 1] != '\0')
+                    out[size] = '\0';
+            }
+        }
+    } else {
+        size = value.data_length;
+        if (size > capacity)
+            status = status::more_data;
+        else if (size != 0)
+            std::memcpy(out, value.data, size);
+    }
+
+    if (status == status::success) {
+        auto name_text = named.name_text();
+        auto name_size = converter_.converted_size(name_text);
+        auto name_capacity = std::min<std::size_t>(read.name_length, read.name.size());
+        if (name_size >= name_capacity) {
+            status = status::more_data;
+            if (name_capacity != 0) {
+                converter_.convert(name_text, read.name.data(), name_capacity - 1);
+                read.name[name_capacity - 1] = '\0';
+            }
+        } else {
+            auto written = converter_.convert(name_text, read.name.data(), name_size);
+            read.name[written] = '\0';
+            read.name_length = static_cast<std::uint32_t>(written);
+        }
+    }
+    read.type = value.type;
+    read.data_size = size;
+    return status;
+}
+
+} // namespace hivedump::wine
