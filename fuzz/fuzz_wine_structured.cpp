@@ -14,11 +14,11 @@
 #include "export_reader.h"
 #include "memory_registry_files.h"
 #include "reg_generator.h"
-#include "wine/prefix_registry.h"
 #include "stream/byte_sink.h"
 #include "stream/output_files.h"
 #include "test_support.h"
 #include "walk/key_walk.h"
+#include "wine/prefix_registry.h"
 
 #include <algorithm>
 #include <array>
