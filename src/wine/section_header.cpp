@@ -92,18 +92,9 @@ bool SectionHeader::decode()
     if (!read_text(cursor, ']', text_))
         return false;
     decode_ok_ = true;
-    const char16_t* units = text_.data();
-    const std::size_t length = text_.length;
     components_.clear();
-    for (std::size_t index = 0; index < length;) {
-        while (index < length && units[index] == u'\\')
-            ++index;
-        std::size_t start = index;
-        while (index < length && units[index] != u'\\')
-            ++index;
-        if (index > start)
-            components_.push_back({ start, index - start });
-    }
+    for (PathNames names({ text_.data(), text_.length }); auto name = names.next();)
+        components_.push_back({ static_cast<std::size_t>(name->data() - text_.data()), name->size() });
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "wine/text.h"
 
 #include "wine/code_page_data.h"
+#include "code_page/code_page.h"
 #include "wine/code_page_tables.h"
 
 #include <algorithm>
@@ -56,18 +57,16 @@ const codepage_data::Table* find_table(std::uint32_t code_page)
     return nullptr;
 }
 
+/// Lead bytes as the code page type knows them.
 bool is_lead(std::uint32_t code_page, unsigned char byte)
 {
-    switch (code_page) {
-    case 932:
-        return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
-    case 936:
-    case 949:
-    case 950:
-        return byte >= 0x81 && byte <= 0xFE;
-    default:
-        return false;
+    static const std::array<CodePage, 4> double_byte{ CodePage::from_number(932), CodePage::from_number(936),
+        CodePage::from_number(949), CodePage::from_number(950) };
+    for (const auto& page : double_byte) {
+        if (page.number() == code_page)
+            return page.is_lead_byte(byte);
     }
+    return false;
 }
 
 } // namespace
