@@ -1,7 +1,7 @@
 #include "wine/text.h"
 
-#include "wine/code_page_data.h"
 #include "code_page/code_page.h"
+#include "wine/code_page_data.h"
 #include "wine/code_page_tables.h"
 
 #include <algorithm>
@@ -60,8 +60,8 @@ const codepage_data::Table* find_table(std::uint32_t code_page)
 /// Lead bytes as the code page type knows them.
 bool is_lead(std::uint32_t code_page, unsigned char byte)
 {
-    static const std::array<CodePage, 4> double_byte{ CodePage::from_number(932), CodePage::from_number(936),
-        CodePage::from_number(949), CodePage::from_number(950) };
+    static const std::array<CodePage, 4> double_byte{ CodePage::from_number(932), CodePage::from_number(936), CodePage::from_number(949),
+        CodePage::from_number(950) };
     for (const auto& page : double_byte) {
         if (page.number() == code_page)
             return page.is_lead_byte(byte);
