@@ -202,6 +202,7 @@ Hex read_hex_bytes(Cursor& line, Lines& lines, bool last, std::vector<unsigned c
             if (bytes != nullptr)
                 bytes->push_back(static_cast<unsigned char>(hex_value(line.at[0]) << 4 | hex_value(line.at[1])));
             line.at += 3;
+            line.skip_spaces();
         }
         while (is_hex_digit(line.peek())) {
             unsigned byte;

@@ -158,6 +158,10 @@ private:
         key_ = no_node;
         agreed_ = false;
         if (mode_ == Mode::catch_up) {
+            if (std::binary_search(loader_.failed_.begin(), loader_.failed_.end(), header)) {
+                state_ = State::failed;
+                return true;
+            }
             if (made_before(header)) {
                 // Made by the first pass; the path it went by may hold links made since.
                 state_ = State::made_before;
@@ -241,6 +245,9 @@ private:
         }
         key_ = descend();
         if (key_ == no_node) {
+            // Made again by a catch-up, it could succeed where the server failed.
+            if (mode_ == Mode::first)
+                loader_.failed_.push_back(header_);
             state_ = State::failed;
             return;
         }
@@ -406,6 +413,8 @@ bool FileLoader::catch_up()
     full_ = true;
     runs_.clear();
     runs_.shrink_to_fit();
+    failed_.clear();
+    failed_.shrink_to_fit();
     catching_up_ = false;
     return read;
 }
