@@ -77,8 +77,7 @@ Status WinePrefixRegistry::follow_link(NodeIndex link, int depth, NodeIndex& tar
         return status::file_not_found;
     // The target's own names are what the load of its file is for.
     std::u16string path(*rest);
-    interest_anchor_ = hive_.root();
-    interest_path_ = path;
+    InterestScope scope(*this, path);
     return walk(hive_.root(), path, depth, target);
 }
 
@@ -107,8 +106,7 @@ NodeIndex WinePrefixRegistry::follow_link_creating(NodeIndex link, int depth)
     if (!rest)
         return no_node;
     std::u16string path(*rest);
-    interest_anchor_ = hive_.root();
-    interest_path_ = path;
+    InterestScope scope(*this, path);
     NodeIndex node = hive_.root();
     PathNames names(path);
     for (auto name = names.next(); name;) {

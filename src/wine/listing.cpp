@@ -73,7 +73,8 @@ void WinePrefixRegistry::list_values(OpenKey& key)
     if (key.values_listed)
         return;
     key.values_listed = true;
-    ensure_loaded(key.node);
+    // A key outside the interest may have sections its file passed over.
+    complete(key.node);
     key.store.clear();
     read_key_values(key.node, key.store);
     auto& all = named_scratch_;

@@ -89,6 +89,30 @@ private:
         }
     };
 
+    /// A link's target is what a file first loaded while following it is
+    /// for; the path being opened is again once the link is followed.
+    class InterestScope {
+    public:
+        InterestScope(WinePrefixRegistry& registry, std::u16string_view target)
+            : registry_(registry)
+            , anchor_(std::exchange(registry.interest_anchor_, registry.hive_.root()))
+            , path_(std::exchange(registry.interest_path_, std::u16string(target)))
+        {
+        }
+        ~InterestScope()
+        {
+            registry_.interest_anchor_ = anchor_;
+            registry_.interest_path_ = std::move(path_);
+        }
+        InterestScope(const InterestScope&) = delete;
+        InterestScope& operator=(const InterestScope&) = delete;
+
+    private:
+        WinePrefixRegistry& registry_;
+        NodeIndex anchor_;
+        std::u16string path_;
+    };
+
     OpenKey* find_open_key(Handle handle, Status& status);
     NodeIndex root_node(Handle root);
     void ensure_loaded(NodeIndex node);
