@@ -60,7 +60,7 @@ private:
 /// of a subtree much in file order, and then most spans need no read of their own.
 class FileWindow {
 public:
-    static constexpr std::size_t size = std::size_t{ 1 } << 20;
+    static constexpr std::size_t size = std::size_t{ 256 } << 10;
     /// The bytes [start, end) as far as the file holds them; false when reading failed.
     bool get(RegistryFileSource::File& file, std::uint64_t start, std::uint64_t end, std::string_view& bytes);
 
