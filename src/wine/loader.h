@@ -74,7 +74,6 @@ private:
     std::vector<std::u16string> folded_interest_;
     std::vector<Run> runs_;
     std::vector<std::uint64_t> failed_; ///< sections the first pass could not make, in file order
-    std::uint64_t previous_header_ = UINT64_MAX;
     std::uint64_t scanning_ = 0; ///< the header the first pass is at
     bool first_done_ = false;
     bool full_ = false;
