@@ -40,26 +40,6 @@ constexpr std::array<const char*, 4> master_keys{ "HKEY_CLASSES_ROOT", "HKEY_CUR
     std::abort();
 }
 
-/// Standard output holds only the tool's own lines.
-bool known_messages(std::string_view console)
-{
-    constexpr std::array<std::string_view, 4> starts{ "can't read registry [", "no enough memory\n", "can't write file [",
-        "can't export key [" };
-    while (!console.empty()) {
-        std::size_t end = console.find('\n');
-        if (end == std::string_view::npos)
-            return false;
-        std::string_view line = console.substr(0, end + 1);
-        bool known = false;
-        for (auto start : starts)
-            known = known || line.starts_with(start);
-        if (!known)
-            return false;
-        console.remove_prefix(end + 1);
-    }
-    return true;
-}
-
 /// Whether a key or value name below the master key holds a line feed; true
 /// also when that cannot be told within a bounded look.
 bool names_hold_line_feed(registry::Registry& registry, const char* master_key)
@@ -166,7 +146,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         int status = run_hivedump(arguments, environment);
         if (status != 0 && status != -1)
             fail(master_key, "status " + std::to_string(status));
-        if (!known_messages(console.text()))
+        if (!testing::known_messages(console.text()))
             fail(master_key, "unexpected output: " + console.text());
         if (files.tally.closes != files.created)
             fail(master_key, "the export file was left open");

@@ -123,23 +123,6 @@ private:
     Limits limits_;
 };
 
-/// Standard output holds only the tool's own lines.
-bool known_messages(std::string_view console)
-{
-    constexpr std::array<std::string_view, 4> starts{ "can't read registry [", "no enough memory\n", "can't write file [",
-        "can't export key [" };
-    while (!console.empty()) {
-        std::size_t end = console.find('\n');
-        if (end == std::string_view::npos)
-            return false;
-        std::string_view line = console.substr(0, end + 1);
-        if (std::none_of(starts.begin(), starts.end(), [&](std::string_view start) { return line.starts_with(start); }))
-            return false;
-        console.remove_prefix(end + 1);
-    }
-    return true;
-}
-
 std::unique_ptr<testing::MemoryRegistryFiles> files_of(const testing::GeneratedPrefix& generated)
 {
     auto files = std::make_unique<testing::MemoryRegistryFiles>();
@@ -163,7 +146,7 @@ std::string export_key(
     int status = run_hivedump(arguments, environment);
     if (status != 0 && status != -1)
         fail("status " + std::to_string(status));
-    if (!known_messages(console.text()))
+    if (!testing::known_messages(console.text()))
         fail("unexpected output: " + console.text());
     if (files.created != 1 || files.closed != 1)
         fail("the export file was not created and closed once");

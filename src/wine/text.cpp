@@ -6,11 +6,24 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <map>
 #include <mutex>
 #include <vector>
 
 namespace hivedump::wine {
+
+TextView pack_units(unsigned char* out, const char16_t* units, std::size_t length, bool wide)
+{
+    if (wide) {
+        if (length != 0)
+            std::memcpy(out, units, length * 2);
+    } else {
+        for (std::size_t index = 0; index < length; ++index)
+            out[index] = static_cast<unsigned char>(units[index]);
+    }
+    return { out, static_cast<std::uint32_t>(length), wide };
+}
 
 namespace {
 

@@ -24,6 +24,10 @@ struct TextView {
     }
 };
 
+/// Writes units into `out` in the stored form, one byte a unit unless
+/// `wide`; `out` has room for that many bytes.
+TextView pack_units(unsigned char* out, const char16_t* units, std::size_t length, bool wide);
+
 inline TextView view_of(std::u16string_view text)
 {
     return { reinterpret_cast<const unsigned char*>(text.data()), static_cast<std::uint32_t>(text.size()), true };

@@ -1,7 +1,6 @@
 #include "wine/tree.h"
 
 #include <bit>
-#include <cstring>
 #include <new>
 #include <sys/mman.h>
 
@@ -173,28 +172,7 @@ TextView Hive::store(const char16_t* units, std::size_t length)
             break;
         }
     }
-    return store(units, length, wide);
-}
-
-TextView Hive::store(const char16_t* units, std::size_t length, bool wide)
-{
-    auto* bytes = arena_.allocate(length * (wide ? 2 : 1));
-    if (wide) {
-        if (length != 0)
-            std::memcpy(bytes, units, length * 2);
-    } else {
-        for (std::size_t index = 0; index < length; ++index)
-            bytes[index] = static_cast<unsigned char>(units[index]);
-    }
-    return { bytes, static_cast<std::uint32_t>(length), wide };
-}
-
-TextView Hive::store_plain(const char* bytes, std::size_t length)
-{
-    auto* stored = arena_.allocate(length);
-    if (length != 0)
-        std::memcpy(stored, bytes, length);
-    return { stored, static_cast<std::uint32_t>(length), false };
+    return pack_units(arena_.allocate(length * (wide ? 2 : 1)), units, length, wide);
 }
 
 } // namespace hivedump::wine

@@ -134,15 +134,9 @@ public:
     std::size_t link_count() const { return links_.size(); }
     LinkMark link_mark(NodeIndex key) const;
 
-    /// Copies text into the hive, one byte a unit when it can.
-    TextView store(const char16_t* units, std::size_t length);
-    /// The same when the caller knows whether some unit is above 0xFF.
-    TextView store(const char16_t* units, std::size_t length, bool wide);
-    /// Text whose every unit is the byte it was read from.
-    TextView store_plain(const char* bytes, std::size_t length);
-    unsigned char* allocate(std::size_t size) { return arena_.allocate(size); }
-
 private:
+    /// Copies a key name into the hive, one byte a unit when it can.
+    TextView store(const char16_t* units, std::size_t length);
     void grow_index();
     NodeIndex find_child(NodeIndex parent, const TextView& name, std::uint32_t hash) const;
 

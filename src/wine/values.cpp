@@ -47,15 +47,7 @@ unsigned char* ValueStore::allocate(std::size_t size)
 
 TextView ValueStore::store(const char16_t* units, std::size_t length, bool wide)
 {
-    auto* bytes = allocate(length * (wide ? 2 : 1));
-    if (wide) {
-        if (length != 0)
-            std::memcpy(bytes, units, length * 2);
-    } else {
-        for (std::size_t index = 0; index < length; ++index)
-            bytes[index] = static_cast<unsigned char>(units[index]);
-    }
-    return { bytes, static_cast<std::uint32_t>(length), wide };
+    return pack_units(allocate(length * (wide ? 2 : 1)), units, length, wide);
 }
 
 TextView ValueStore::store_plain(const char* bytes, std::size_t length)

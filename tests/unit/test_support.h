@@ -3,12 +3,15 @@
 #include "stream/byte_sink.h"
 #include "stream/output_files.h"
 
+#include <algorithm>
+#include <array>
 #include <cstddef>
 #include <map>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace hivedump::testing {
@@ -113,6 +116,24 @@ inline std::string crlf(std::string_view text)
         result.push_back(c);
     }
     return result;
+}
+
+/// Whether standard output holds only the messages a run may give while it
+/// exports, whole lines each.
+inline bool known_messages(std::string_view console)
+{
+    constexpr std::array<std::string_view, 4> starts{ "can't read registry [", "no enough memory\n", "can't write file [",
+        "can't export key [" };
+    while (!console.empty()) {
+        std::size_t end = console.find('\n');
+        if (end == std::string_view::npos)
+            return false;
+        std::string_view line = console.substr(0, end + 1);
+        if (std::none_of(starts.begin(), starts.end(), [&](std::string_view start) { return line.starts_with(start); }))
+            return false;
+        console.remove_prefix(end + 1);
+    }
+    return true;
 }
 
 } // namespace hivedump::testing
