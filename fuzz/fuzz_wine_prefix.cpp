@@ -7,6 +7,7 @@
 // bit 2: code page 932 instead of 1252; bit 3: the other files are left out
 // instead of holding a bare header), then the file bytes.
 
+#include "cli/entry_linux.h"
 #include "cli/export_run.h"
 #include "export_reader.h"
 #include "memory_registry_files.h"
@@ -141,7 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         registry.set_read_chunk(1 << 16);
         testing::MemoryFiles files;
         testing::MemorySink console;
-        RunEnvironment environment{ registry, console, files };
+        RunEnvironment environment = prefix_run_environment(registry, console, files);
         std::vector<std::string> arguments{ master_key, "out.reg" };
         int status = run_hivedump(arguments, environment);
         if (status != 0 && status != -1)

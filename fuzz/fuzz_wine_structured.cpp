@@ -10,6 +10,7 @@
 // export must not change; bits 4-7: the key exported, among the master keys
 // and the generated keys), then the generator's choices.
 
+#include "cli/entry_linux.h"
 #include "cli/export_run.h"
 #include "export_reader.h"
 #include "memory_registry_files.h"
@@ -141,7 +142,7 @@ std::string export_key(
     current_key = key;
     BoundedFiles files(limits_for(generated, key, file_bytes));
     testing::MemorySink console;
-    RunEnvironment environment{ registry, console, files };
+    RunEnvironment environment = prefix_run_environment(registry, console, files);
     std::vector<std::string> arguments{ key, "out.reg" };
     int status = run_hivedump(arguments, environment);
     if (status != 0 && status != -1)

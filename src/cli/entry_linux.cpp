@@ -13,6 +13,13 @@
 
 namespace hivedump {
 
+RunEnvironment prefix_run_environment(wine::WinePrefixRegistry& registry, ByteSink& console, OutputFiles& files)
+{
+    RunEnvironment environment{ registry, console, files };
+    environment.unreadable_registry_file = [&registry] { return registry.unreadable_file(); };
+    return environment;
+}
+
 int run_linux_entry(int argc, char** argv)
 {
     std::setlocale(LC_ALL, "");
@@ -31,7 +38,7 @@ int run_linux_entry(int argc, char** argv)
     wine::WinePrefixRegistry registry(prefix, code_page);
     auto console = make_console();
     auto files = make_platform_files(registry.registry_files());
-    RunEnvironment environment{ registry, *console, *files };
+    RunEnvironment environment = prefix_run_environment(registry, *console, *files);
     // A running wineserver saves its registry only now and then.
     if (wine::wine_server_running(prefix, wine::wine_server_roots_from_environment()))
         environment.notice = "wineserver is running on this prefix: its files may not hold its latest changes yet"

@@ -53,12 +53,14 @@ int export_to_file(const ExportRequest& request, RunEnvironment& environment)
     write_ancestor_headers(stream, key.master_key, key.key_path);
 
     bool key_left_out = false;
-    ExportContext context{ environment.registry, stream, environment.console, environment.registry.code_page(), &key_left_out };
+    ExportContext context{ environment.registry, stream, environment.console, environment.registry.code_page(), &key_left_out,
+        environment.buffers };
     // A key that is not found or does not open still leaves a valid file.
     export_master_key(context, key.master_key, key.key_path);
 
     int status = key_left_out ? failure_status : 0;
-    if (auto unreadable = environment.registry.unreadable_file()) {
+    auto unreadable = environment.unreadable_registry_file ? environment.unreadable_registry_file() : std::nullopt;
+    if (unreadable) {
         say_with_path(environment.console, "can't read registry [", *unreadable);
         status = failure_status;
     }

@@ -3,10 +3,13 @@
 #include "registry/registry.h"
 #include "stream/byte_sink.h"
 #include "stream/output_files.h"
+#include "walk/buffer_source.h"
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <new>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -20,6 +23,10 @@ struct RunEnvironment {
     /// A line said once the output file is created, before the export
     /// starts; empty for none.
     std::string notice = {};
+    BufferSource& buffers = heap_buffers();
+    /// A registry file that could not be read, asked after the export; the
+    /// run then fails. Only a reader of registry files has one to name.
+    std::function<std::optional<std::string>()> unreadable_registry_file = {};
 };
 
 /// The whole export run for the arguments that follow the program name.

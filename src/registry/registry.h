@@ -4,8 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <optional>
 #include <span>
 #include <string>
 
@@ -73,13 +71,6 @@ public:
     virtual std::string key_identity(Handle key) = 0;
 
     virtual CodePage code_page() const = 0;
-
-    /// Value buffers come from here, so a test registry can refuse them.
-    /// Returns null when the memory cannot be had.
-    virtual std::unique_ptr<std::byte[]> allocate(std::size_t size);
-
-    /// The registry file that could not be read, if any; the run then fails.
-    virtual std::optional<std::string> unreadable_file() const { return std::nullopt; }
 };
 
 /// Closes the key it holds when it goes out of scope.

@@ -2,7 +2,6 @@
 
 #include "stream/byte_sink.h"
 
-#include <array>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -11,21 +10,11 @@
 namespace hivedump {
 
 /// The export stream: puts a carriage return before every line feed byte and
-/// changes nothing else, buffers 4096 bytes, and remembers its first error so
-/// the run can report a lost export once, at the end.
-///
-/// A long export hands its blocks, the same blocks in the same order, to a
-/// second thread that writes them, so the walk does not wait for the file
-/// system; short ones, and any run that cannot have the thread, write them
-/// from the caller's thread.
+/// changes nothing else, buffers one block of the sink's size, and remembers
+/// its first error so the run can report a lost export once, at the end.
 class TextStream {
 public:
-    static constexpr std::size_t buffer_size = 4096;
-    /// Blocks written from the caller's thread before the writer thread starts.
-    static constexpr std::size_t blocks_before_writer = 256;
-
     explicit TextStream(ByteSink& sink);
-    ~TextStream();
     TextStream(const TextStream&) = delete;
     TextStream& operator=(const TextStream&) = delete;
 
@@ -47,14 +36,14 @@ public:
 private:
     void put_raw(char byte)
     {
-        if (used_ == buffer_size)
+        if (used_ == block_size_)
             flush();
         buffer_[used_++] = byte;
     }
     void write_raw(std::string_view bytes)
     {
-        if (!bytes.empty() && bytes.size() <= buffer_size - used_) {
-            std::memcpy(buffer_.data() + used_, bytes.data(), bytes.size());
+        if (!bytes.empty() && bytes.size() <= block_size_ - used_) {
+            std::memcpy(buffer_.get() + used_, bytes.data(), bytes.size());
             used_ += bytes.size();
             return;
         }
@@ -62,14 +51,10 @@ private:
     }
     void write_raw_slow(std::string_view bytes);
     void flush();
-    void start_writer();
 
-    class Writer;
     ByteSink& sink_;
-    std::unique_ptr<Writer> writer_;
-    std::size_t blocks_ = 0;
-    bool writer_refused_ = false;
-    std::array<char, buffer_size> buffer_{};
+    std::size_t block_size_;
+    std::unique_ptr<char[]> buffer_;
     std::size_t used_ = 0;
     bool failed_ = false;
     bool closed_ = false;

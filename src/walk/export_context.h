@@ -4,6 +4,7 @@
 #include "registry/registry.h"
 #include "stream/byte_sink.h"
 #include "stream/text_stream.h"
+#include "walk/buffer_source.h"
 
 #include <string_view>
 
@@ -17,6 +18,7 @@ struct ExportContext {
     CodePage code_page;
     /// Set when a key had to be left out of the file: the run then fails.
     bool* key_left_out = nullptr;
+    BufferSource& buffers = heap_buffers();
 
     void say(std::string_view message) const { console.write({ message.data(), message.size() }); }
 };

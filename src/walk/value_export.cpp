@@ -24,12 +24,12 @@ constexpr int max_reads_per_value = 8;
 /// The buffers of one key's values: the data and the name.
 class ValueBuffers {
 public:
-    bool allocate(registry::Registry& registry, std::size_t capacity)
+    bool allocate(BufferSource& source, std::size_t capacity)
     {
         // The name shares the second buffer, which is never smaller than the
         // name capacity.
-        data_ = registry.allocate(capacity + buffer_slack);
-        name_ = registry.allocate(capacity + buffer_slack);
+        data_ = source.allocate(capacity + buffer_slack);
+        name_ = source.allocate(capacity + buffer_slack);
         if (!data_ || !name_)
             return false;
         data_capacity_ = capacity;
@@ -38,10 +38,10 @@ public:
     }
 
     /// Makes room for what the last read said it needed.
-    bool grow(registry::Registry& registry, const registry::ValueRead& read)
+    bool grow(BufferSource& source, const registry::ValueRead& read)
     {
         if (read.data_size > data_capacity_) {
-            auto bigger = registry.allocate(std::size_t{ read.data_size } + buffer_slack);
+            auto bigger = source.allocate(std::size_t{ read.data_size } + buffer_slack);
             if (!bigger)
                 return false;
             data_ = std::move(bigger);
@@ -49,7 +49,7 @@ public:
             return true;
         }
         std::size_t wanted = name_capacity_ * 2;
-        auto bigger = registry.allocate(wanted + buffer_slack);
+        auto bigger = source.allocate(wanted + buffer_slack);
         if (!bigger)
             return false;
         name_ = std::move(bigger);
@@ -137,7 +137,7 @@ int dump_values(const ExportContext& context, registry::Handle key)
         return 0;
 
     ValueBuffers buffers;
-    if (!buffers.allocate(registry, std::max<std::size_t>(info.max_value_data_size, data_capacity_floor))) {
+    if (!buffers.allocate(context.buffers, std::max<std::size_t>(info.max_value_data_size, data_capacity_floor))) {
         context.say("no enough memory\n");
         return 1;
     }
@@ -153,7 +153,7 @@ int dump_values(const ExportContext& context, registry::Handle key)
                 break;
             // Entries of this key are written already, so only the value that
             // does not fit is given up.
-            if (!buffers.grow(registry, read)) {
+            if (!buffers.grow(context.buffers, read)) {
                 context.say("no enough memory\n");
                 status = registry::status::not_enough_memory;
                 break;

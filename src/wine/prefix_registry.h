@@ -41,7 +41,7 @@ public:
     Status enum_value(Handle key, std::uint32_t index, ValueRead& value) override;
     std::string key_identity(Handle key) override;
     CodePage code_page() const override { return code_page_; }
-    std::optional<std::string> unreadable_file() const override { return unreadable_; }
+    std::optional<std::string> unreadable_file() const { return unreadable_; }
 
     /// The prefix's registry files, whether they exist or not.
     std::vector<std::string> registry_files() const;

@@ -212,7 +212,7 @@ std::unique_ptr<std::byte[]> MemoryRegistry::allocate(std::size_t size)
 {
     if (injected(Call::allocate))
         return nullptr;
-    return Registry::allocate(size);
+    return BufferSource::allocate(size);
 }
 
 } // namespace hivedump::registry

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "registry/registry.h"
+#include "walk/buffer_source.h"
 
 #include <array>
 #include <cstdint>
@@ -14,8 +15,9 @@
 namespace hivedump::registry {
 
 /// A registry held in memory, for tests: keys are made by path, and any call
-/// can be told to fail at a chosen point.
-class MemoryRegistry final : public Registry {
+/// can be told to fail at a chosen point. It is also the run's buffer source,
+/// so that buffer refusals count among its calls.
+class MemoryRegistry final : public Registry, public BufferSource {
 public:
     struct Value {
         std::string name;

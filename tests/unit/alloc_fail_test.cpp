@@ -143,6 +143,10 @@ RunOutcome run_with_failing_allocation(const Input& input, long nth, bool from_t
     ReservedSink console(outcome.console);
     ReservedFiles files(outcome.file);
     RunEnvironment environment{ *registry, console, files };
+#if __has_include("wine/prefix_registry.h")
+    if (auto* prefix = dynamic_cast<wine::WinePrefixRegistry*>(registry.get()))
+        environment.unreadable_registry_file = prefix_run_environment(*prefix, console, files).unreadable_registry_file;
+#endif
     std::vector<std::string> arguments{ input.key, "out.reg" };
 
     allocations = 0;

@@ -40,7 +40,7 @@ struct ExportRun {
 
     void operator()()
     {
-        RunEnvironment environment{ registry, console, files };
+        RunEnvironment environment{ registry, console, files, {}, registry };
         std::vector<std::string> arguments{ exported_key, "out.reg" };
         status = run_hivedump(arguments, environment);
     }

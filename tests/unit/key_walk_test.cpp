@@ -24,7 +24,7 @@ struct Walk {
     std::string run(std::string_view master_key, const std::string& key_path)
     {
         TextStream stream(file);
-        ExportContext context{ registry, stream, console, registry.code_page() };
+        ExportContext context{ registry, stream, console, registry.code_page(), nullptr, registry };
         result = export_master_key(context, master_key, key_path);
         stream.close();
         return file.text();

@@ -51,7 +51,9 @@ public:
         return !fail_close;
     }
     const std::string& text() const { return *target_; }
+    std::size_t block_size() const override { return block; }
 
+    std::size_t block = 4096;
     std::optional<int> fail_write_from;
     std::optional<int> fail_write_at;
     bool fail_close = false;

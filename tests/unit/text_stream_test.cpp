@@ -30,6 +30,22 @@ TEST(TextStream, WritesInBlocksOf4096)
     EXPECT_EQ(sink.closes, 1);
 }
 
+TEST(TextStream, WritesInBlocksOfTheSinksSize)
+{
+    for (std::size_t block : { 1u, 2u, 3u, 1u << 20 }) {
+        MemorySink sink;
+        sink.block = block;
+        TextStream stream(sink);
+        stream.write("ab\nc");
+        stream.put('\n');
+        stream.write_verbatim("d\r\n");
+        ASSERT_TRUE(stream.close());
+        EXPECT_EQ(sink.text(), "ab\r\nc\r\nd\r\n") << block;
+        for (std::size_t size : sink.write_sizes)
+            EXPECT_LE(size, block);
+    }
+}
+
 TEST(TextStream, LineFeedAtBlockEdgeKeepsItsCarriageReturn)
 {
     MemorySink sink;

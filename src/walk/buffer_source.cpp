@@ -1,10 +1,10 @@
-#include "registry/registry.h"
+#include "walk/buffer_source.h"
 
 #include <new>
 
-namespace hivedump::registry {
+namespace hivedump {
 
-std::unique_ptr<std::byte[]> Registry::allocate(std::size_t size)
+std::unique_ptr<std::byte[]> BufferSource::allocate(std::size_t size)
 {
     // Left uninitialised: a buffer sized for the largest value must not cost
     // resident memory before data is read into it.
@@ -15,4 +15,10 @@ std::unique_ptr<std::byte[]> Registry::allocate(std::size_t size)
     }
 }
 
-} // namespace hivedump::registry
+BufferSource& heap_buffers()
+{
+    static BufferSource heap;
+    return heap;
+}
+
+} // namespace hivedump
