@@ -6,7 +6,7 @@
 
 namespace hivedump::wine {
 
-HugeBlock::HugeBlock()
+HugeBlock::HugeBlock(bool huge)
 {
     // Map one block more than needed and keep the aligned part of it.
     const std::size_t mapped = size * 2;
@@ -20,8 +20,8 @@ HugeBlock::HugeBlock()
     if (auto tail = start + mapped - (aligned + size); tail != 0)
         ::munmap(reinterpret_cast<void*>(aligned + size), tail);
     data_ = reinterpret_cast<unsigned char*>(aligned);
-    // Only a hint: without huge pages the block works the same.
-    ::madvise(data_, size, MADV_HUGEPAGE);
+    // Only a hint: the block works the same either way.
+    ::madvise(data_, size, huge ? MADV_HUGEPAGE : MADV_NOHUGEPAGE);
 }
 
 HugeBlock::~HugeBlock()
@@ -40,7 +40,7 @@ unsigned char* Arena::allocate(std::size_t size)
         return large_.back().get();
     }
     if (size > free_size_) {
-        blocks_.emplace_back();
+        blocks_.emplace_back(!blocks_.empty());
         free_ = blocks_.back().data();
         free_size_ = block_size;
     }

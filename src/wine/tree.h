@@ -19,11 +19,14 @@ inline constexpr NodeIndex no_node = 0xFFFFFFFFu;
 /// A block of memory the size of a huge page, on such a boundary, taken from
 /// the system directly: a hive of hundreds of megabytes then costs few page
 /// faults and few address translation misses. Throws std::bad_alloc.
+///
+/// A container's first block keeps small pages: a huge page is cleared
+/// whole when first touched, which costs a small hive more than all its work.
 class HugeBlock {
 public:
     static constexpr std::size_t size = std::size_t{ 2 } << 20;
 
-    HugeBlock();
+    explicit HugeBlock(bool huge);
     ~HugeBlock();
     HugeBlock(HugeBlock&& other) noexcept
         : data_(std::exchange(other.data_, nullptr))
@@ -63,7 +66,7 @@ public:
     std::size_t push_back(const Item& value)
     {
         if (size_ % per_chunk == 0)
-            chunks_.emplace_back();
+            chunks_.emplace_back(!chunks_.empty());
         std::construct_at(reinterpret_cast<Item*>(chunks_.back().data()) + size_ % per_chunk, value);
         return size_++;
     }
