@@ -35,7 +35,7 @@ struct Level {
     Handle handle;
     KeyHandle owner; // empty for the exported key, which its opener closes
     std::string path;
-    std::string identity;
+    std::string identity; // known once the key is found to have subkeys
     std::uint32_t next_subkey = 0;
 };
 
@@ -118,12 +118,13 @@ Visit visit_key(const ExportContext& context, Handle key, std::string_view maste
     return Visit::written;
 }
 
+/// Whether the key is one of the levels above the last, the one being walked.
 bool is_on_path(const std::vector<Level>& levels, const std::string& identity)
 {
     if (identity.empty())
         return false;
-    for (const auto& level : levels) {
-        if (level.identity == identity)
+    for (std::size_t index = 0; index + 1 < levels.size(); ++index) {
+        if (levels[index].identity == identity)
             return true;
     }
     return false;
@@ -195,9 +196,7 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
     auto& registry = context.registry;
     std::vector<Level> levels;
     SubtreeWalks walks;
-    std::string identity = registry.key_identity(key);
-    walks.admit(identity);
-    levels.push_back({ key, {}, key_path, std::move(identity), 0 });
+    levels.push_back({ key, {}, key_path, {}, 0 });
     std::vector<char> name(subkey_name_capacity);
 
     while (!levels.empty()) {
@@ -206,6 +205,18 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
         if (registry.enum_key(level.handle, level.next_subkey++, name) != registry::status::success) {
             levels.pop_back();
             continue;
+        }
+        if (level.next_subkey == 1) {
+            // Only a key with subkeys can lead the walk on, so only such a
+            // key is weighed: a link back to a key on the way down would
+            // repeat the walk without end, and links can lead to one key
+            // again and again. Its own block is written, its subtree is not.
+            std::string identity = registry.key_identity(level.handle);
+            if (is_on_path(levels, identity) || !walks.admit(identity)) {
+                levels.pop_back();
+                continue;
+            }
+            level.identity = std::move(identity);
         }
         std::string_view subkey_name(name.data(), strnlen(name.data(), name.size()));
         if (has_line_break(subkey_name)) {
@@ -222,12 +233,7 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
             continue;
         if (levels.size() >= max_walk_depth)
             continue;
-        // A link back to a key on the way down would repeat the walk
-        // without end: its own block is written, its subtree is not.
-        std::string identity = registry.key_identity(subkey);
-        if (is_on_path(levels, identity) || !walks.admit(identity))
-            continue;
-        levels.push_back({ subkey, std::move(owner), std::move(path), std::move(identity), 0 });
+        levels.push_back({ subkey, std::move(owner), std::move(path), {}, 0 });
     }
     return 0;
 }
