@@ -239,12 +239,13 @@ void AnsiConverter::to_utf16(std::string_view text, std::u16string& result) cons
     std::call_once(tables_->byte_units_made, [&] {
         const auto* conversions = find_byte_conversions(code_page_);
         char16_t default_unit = conversions != nullptr ? conversions->default_unit : u'?';
-        constexpr std::size_t none = 0x10000;
-        std::vector<std::size_t> lowest(0x10000, none);
-        for (std::size_t unit = 0x10000; unit-- > 0;) {
+        constexpr std::uint32_t none = 0x10000;
+        // A single-byte code page's units all go to single bytes.
+        std::vector<std::uint32_t> lowest(double_byte_ ? 0x10000 : 0x100, none);
+        for (std::uint32_t unit = 0x10000; unit-- > 0;) {
             auto bytes = tables_->unit_bytes[unit];
             // A unit that the table sends to '?' for want of a character does not come back from it.
-            if (bytes != '?' || unit == '?')
+            if ((bytes != '?' || unit == '?') && bytes < lowest.size())
                 lowest[bytes] = unit;
         }
         auto decode = [&](std::uint32_t bytes) -> char16_t {
