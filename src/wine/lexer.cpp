@@ -301,7 +301,7 @@ bool may_continue_hex(const Cursor& line)
         ++at;
     if (line.end - at < 4 || std::memcmp(at, "hex", 3) != 0)
         return false;
-    return std::memchr(at + 3, '\\', static_cast<std::size_t>(line.end - at - 3)) != nullptr;
+    return find_byte(at + 3, line.end, '\\') != nullptr;
 }
 
 } // namespace hivedump::wine
