@@ -142,24 +142,24 @@ void append_showing_line_breaks(std::string& out, std::string_view text)
 
 void write_string_value_escaping(TextStream& stream, std::string_view name, std::string_view text, const CodePage& code_page)
 {
-    constexpr std::size_t piece_size = 64 * 1024;
     write_name_prefix(stream, name);
     stream.put('"');
-    std::string piece;
-    for (std::size_t at = 0; at < text.size();) {
-        std::size_t end = std::min(text.size(), at + piece_size);
-        if (code_page.is_double_byte()) {
-            // Pieces end between characters, never between a lead byte and
-            // its trail byte.
-            std::size_t boundary = at;
-            while (boundary < end)
-                boundary += code_page.is_lead_byte(static_cast<unsigned char>(text[boundary])) && boundary + 1 < text.size() ? 2 : 1;
-            end = boundary;
+    // Escaped as it is written, run by run: a copy of the text would cost a
+    // heap block for every value.
+    const bool double_byte = code_page.is_double_byte();
+    std::size_t run = 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (double_byte && code_page.is_lead_byte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) {
+            ++i;
+            continue;
         }
-        escape_text(text.substr(at, end - at), code_page, piece);
-        stream.write(piece);
-        at = end;
+        if (needs_escape(text[i])) {
+            stream.write(text.substr(run, i - run));
+            stream.put('\\');
+            run = i;
+        }
     }
+    stream.write(text.substr(run));
     stream.write_verbatim("\"\r\n");
 }
 
