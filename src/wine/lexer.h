@@ -130,6 +130,13 @@ public:
         , has_nul_(begin != end && std::memchr(begin, 0, static_cast<std::size_t>(end - begin)) != nullptr)
     {
     }
+    /// The lines of a part of a block whose zero bytes are known.
+    Lines(const char* begin, const char* end, bool has_nul)
+        : at_(begin)
+        , end_(end)
+        , has_nul_(has_nul)
+    {
+    }
     bool next(Cursor& line)
     {
         if (at_ == end_)
@@ -147,6 +154,7 @@ public:
     }
     /// Where the next line starts.
     const char* position() const { return at_; }
+    bool has_nul() const { return has_nul_; }
 
 private:
     const char* at_ = nullptr;

@@ -85,14 +85,27 @@ public:
             if (!lines.next(line))
                 break;
             line.skip_spaces();
-            switch (line.peek()) {
+            const char first = line.peek();
+            if (candidate_next_ != nullptr) {
+                if (first != '[' && first != '@' && first != '"' && first != '#') {
+                    // Hex data or nothing, either way; without a backslash
+                    // the line ends any data that went on into it.
+                    if (find_byte(line.at, line.end, '\\') == nullptr)
+                        candidate_next_ = nullptr;
+                    continue;
+                }
+                bool more = false;
+                if (settle_candidate(end, last, lines.has_nul(), more) > start)
+                    continue; // taken as data, whatever it looks like
+            }
+            switch (first) {
             case '[':
                 if (!section(line, offset_of(start), offset_of(lines.position())))
                     return false;
                 break;
             case '@':
             case '"':
-                value_line(line, lines, last);
+                value_line(line, lines);
                 break;
             case '#':
                 if (line.starts_with("#link"))
@@ -101,6 +114,11 @@ public:
             default:
                 break;
             }
+        }
+        if (candidate_next_ != nullptr) {
+            bool more = false;
+            settle_candidate(end, last, lines.has_nul(), more);
+            continuing_ = more;
         }
         return true;
     }
@@ -306,17 +324,31 @@ private:
         return node;
     }
 
-    void value_line(const Cursor& line, Lines& lines, bool last)
+    /// A value whose hex data may go on into the lines after it. Whether it
+    /// does is settled only when it matters: before a line that could start
+    /// a section, a value or a link, and at the end of the block. Mostly a
+    /// line without a backslash comes first, and the data need not be read.
+    void value_line(const Cursor& line, const Lines& lines)
     {
         if (state_ == State::none || state_ == State::failed || !may_continue_hex(line))
             return;
-        if (state_ == State::pending && !text_.readable())
-            return;
-        Cursor cursor = line;
+        candidate_ = line;
+        candidate_next_ = lines.position();
+    }
+
+    /// Reads the candidate's data as the server does. Returns where the lines
+    /// it takes end; `more` when it goes on past the block.
+    const char* settle_candidate(const char* end, bool last, bool has_nul, bool& more)
+    {
+        Lines rest(candidate_next_, end, has_nul);
+        candidate_next_ = nullptr;
+        Cursor cursor = candidate_;
         std::uint32_t type = 0;
-        if (!read_value_head(cursor, name_) || read_hex_tag(cursor, type) != HexTag::found)
-            return;
-        continuing_ = read_hex_bytes(cursor, lines, last, nullptr) == Hex::more;
+        if ((state_ == State::pending && !text_.readable()) || !read_value_head(cursor, name_)
+            || read_hex_tag(cursor, type) != HexTag::found)
+            return rest.position();
+        more = read_hex_bytes(cursor, rest, last, nullptr) == Hex::more;
+        return rest.position();
     }
 
     void link_line()
@@ -357,6 +389,8 @@ private:
     bool ended_ = false;
     std::string window_;
     bool continuing_ = false;
+    Cursor candidate_{};
+    const char* candidate_next_ = nullptr; ///< where the line after the candidate starts
     State state_ = State::none;
     std::uint64_t header_ = UINT64_MAX;
     std::uint64_t previous_header_ = UINT64_MAX;

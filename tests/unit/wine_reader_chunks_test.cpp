@@ -115,7 +115,8 @@ const std::string tricky = std::string(header)
             bytes += (i == 0 ? "" : (i % 25 == 0 ? ",\\\n  " : ",")) + std::string(1, "0123456789abcdef"[i % 16]) + "f";
         return bytes;
     }()
-    + "\n[A\\\\End] 4\n\"cut\"=hex:aa,\\\n";
+    + "\n\"eat\"=hex:01,\\\n  02,\\\n[A\\\\Eaten] 5\n\"end\"=hex:01,\\\n  02\n[A\\\\Kept] 6\n"
+      "[A\\\\End] 4\n\"cut\"=hex:aa,\\\n";
 
 TEST(WineReaderChunks, PiecesOfAnySizeLoadWhatTheWholeFileLoads)
 {
@@ -123,6 +124,9 @@ TEST(WineReaderChunks, PiecesOfAnySizeLoadWhatTheWholeFileLoads)
     ASSERT_FALSE(whole.unreadable);
     // The cut-off continuation keeps its name with no data.
     EXPECT_NE(whole.tree.find(" 0 cut 0 \n"), std::string::npos) << whole.tree;
+    // Data that goes on takes a section line as its own; data that ended does not.
+    EXPECT_EQ(whole.tree.find("Eaten"), std::string::npos) << whole.tree;
+    EXPECT_NE(whole.tree.find("Kept"), std::string::npos) << whole.tree;
     for (std::size_t chunk = 1; chunk <= tricky.size() + 1; chunk += chunk < 64 ? 1 : 13) {
         SCOPED_TRACE(chunk);
         auto pieces = load(tricky, chunk);
