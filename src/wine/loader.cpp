@@ -301,14 +301,16 @@ private:
         const auto interest = loader_.interest_.names.size();
         for (std::size_t index = reuse; index < text_.names().size(); ++index) {
             const auto& name = text_.names()[index];
-            if (name.length > max_key_name)
-                return no_node;
+            // The server follows a link before it looks at the next name: a
+            // name too long still fails, but after the link's target is made.
             if (link_known(node) && loader_.follow_link_) {
                 node = loader_.follow_link_(node);
                 if (node == no_node)
                     return no_node;
                 through_link = true;
             }
+            if (name.length > max_key_name)
+                return no_node;
             node = tree_.add_child(node, units + name.start, name.length);
             // Every section below the interest is made a key by the first pass.
             if (agreed_ && !through_link && mode_ == Mode::first && index + 1 >= interest)

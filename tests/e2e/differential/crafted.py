@@ -42,6 +42,10 @@ key(r"Nested\Last\y", '"made"="Missing\\\\y"')
 # whose target lacks two names is passed over.
 link(r"Nested\Deep", r"Nested\Gone\Deeper")
 key(r"Nested\Deep\y", '"lost"="y"')
+# The server makes the link's target before it finds the next name too
+# long: the section is passed over, the target stays.
+link(r"Long\L", r"Long\Made")
+key("Long\\L\\" + "n" * 257, '"lost"="y"')
 # 33 links in a row: below the first is past the server's limit, below the
 # second is not.
 key(r"Chain\T", '"t"="t"')
