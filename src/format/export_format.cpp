@@ -63,22 +63,25 @@ void write_block_end(TextStream& stream) { stream.put('\n'); }
 
 namespace {
 
-// A lead byte takes the byte after it along as its trail byte, which is
-// never escaped.
-template <typename NeedsEscape>
-void escape_characters(std::string_view text, const CodePage& code_page, NeedsEscape needs, std::string& escaped)
+/// Hands `text` to `out` in runs, with a backslash before each character
+/// that `needs` marks. A lead byte takes the byte after it along as its
+/// trail byte, which is never escaped.
+template <typename NeedsEscape, typename Out> void escape_runs(std::string_view text, const CodePage& code_page, NeedsEscape needs, Out out)
 {
+    const bool double_byte = code_page.is_double_byte();
+    std::size_t run = 0;
     for (std::size_t i = 0; i < text.size(); ++i) {
-        char byte = text[i];
-        if (code_page.is_lead_byte(static_cast<unsigned char>(byte)) && i + 1 < text.size()) {
-            escaped.push_back(byte);
-            escaped.push_back(text[++i]);
+        if (double_byte && code_page.is_lead_byte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) {
+            ++i;
             continue;
         }
-        if (needs(byte))
-            escaped.push_back('\\');
-        escaped.push_back(byte);
+        if (needs(text[i])) {
+            out(text.substr(run, i - run));
+            out(std::string_view("\\"));
+            run = i;
+        }
     }
+    out(text.substr(run));
 }
 
 } // namespace
@@ -87,8 +90,8 @@ void escape_char(std::string& text, char character, const CodePage& code_page)
 {
     std::string escaped;
     escaped.reserve(text.size() + 16);
-    escape_characters(
-        text, code_page, [character](char byte) { return byte == character; }, escaped);
+    escape_runs(
+        text, code_page, [character](char byte) { return byte == character; }, [&](std::string_view run) { escaped.append(run); });
     text = std::move(escaped);
 }
 
@@ -96,19 +99,7 @@ void escape_text(std::string_view text, const CodePage& code_page, std::string& 
 {
     escaped.clear();
     escaped.reserve(text.size() + 16);
-    if (!code_page.is_double_byte()) {
-        std::size_t start = 0;
-        for (std::size_t i = 0; i < text.size(); ++i) {
-            if (needs_escape(text[i])) {
-                escaped.append(text.data() + start, i - start);
-                escaped.push_back('\\');
-                start = i;
-            }
-        }
-        escaped.append(text.data() + start, text.size() - start);
-        return;
-    }
-    escape_characters(text, code_page, needs_escape, escaped);
+    escape_runs(text, code_page, needs_escape, [&](std::string_view run) { escaped.append(run); });
 }
 
 void escape_name(std::string_view name, const CodePage& code_page, std::string& escaped)
@@ -146,20 +137,7 @@ void write_string_value_escaping(TextStream& stream, std::string_view name, std:
     stream.put('"');
     // Escaped as it is written, run by run: a copy of the text would cost a
     // heap block for every value.
-    const bool double_byte = code_page.is_double_byte();
-    std::size_t run = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (double_byte && code_page.is_lead_byte(static_cast<unsigned char>(text[i])) && i + 1 < text.size()) {
-            ++i;
-            continue;
-        }
-        if (needs_escape(text[i])) {
-            stream.write(text.substr(run, i - run));
-            stream.put('\\');
-            run = i;
-        }
-    }
-    stream.write(text.substr(run));
+    escape_runs(text, code_page, needs_escape, [&](std::string_view run) { stream.write(run); });
     stream.write_verbatim("\"\r\n");
 }
 
