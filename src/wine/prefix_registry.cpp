@@ -75,7 +75,12 @@ WinePrefixRegistry::~WinePrefixRegistry() = default;
 
 std::vector<std::string> WinePrefixRegistry::registry_files() const
 {
-    return { prefix_ + "/system.reg", prefix_ + "/user.reg", prefix_ + "/userdef.reg" };
+    return { file_path(machine), file_path(user), file_path(Mount::default_user) };
+}
+
+std::string WinePrefixRegistry::file_path(Mount mount) const
+{
+    return prefix_ + (mount == machine ? "/system.reg" : mount == user ? "/user.reg" : "/userdef.reg");
 }
 
 void WinePrefixRegistry::ensure_loaded(NodeIndex node)
@@ -143,11 +148,8 @@ void WinePrefixRegistry::load(Mount mount)
     if (loaded_[mount])
         return;
     loaded_[mount] = true;
-    auto files = registry_files();
-    const std::string& path = files[mount == machine ? 0 : mount == user ? 1 : 2];
-
     auto& file = open_files_[mount];
-    file = files_->open(path);
+    file = files_->open(file_path(mount));
     auto start = [&](std::string_view relative, Interest& interest) {
         NodeIndex base = no_node;
         if (mount == machine) {
@@ -183,9 +185,7 @@ void WinePrefixRegistry::report_unreadable(Mount mount)
 {
     if (unreadable_)
         return;
-    auto files = registry_files();
-    const std::string& path = files[mount == machine ? 0 : mount == user ? 1 : 2];
-    unreadable_ = files_->is_directory(prefix_) ? path : prefix_;
+    unreadable_ = files_->is_directory(prefix_) ? file_path(mount) : prefix_;
 }
 
 void WinePrefixRegistry::complete(NodeIndex node)

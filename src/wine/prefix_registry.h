@@ -113,6 +113,8 @@ private:
         std::u16string path_;
     };
 
+    /// The registry file whose tree goes below that mount.
+    std::string file_path(Mount mount) const;
     OpenKey* find_open_key(Handle handle, Status& status);
     NodeIndex root_node(Handle root);
     void ensure_loaded(NodeIndex node);
