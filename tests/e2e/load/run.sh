@@ -105,7 +105,7 @@ while kill -0 "$churn_pid" 2>/dev/null; do
         continue
     fi
     if [ "$status" != 0 ]; then
-        fail "exit status $status; standard output: $(head -c 200 "$work/stdout" | tr '\r\n' '  ')"
+        fail "exit status $status; standard output: $(head -c 200 "$work/stdout" | tr '\r\n' '  '); standard error: $(head -c 300 "$work/stderr" | tr '\r\n' '  ')"
         continue
     fi
     if [ -s "$work/stdout" ] || [ -s "$work/stderr" ]; then
