@@ -4,6 +4,25 @@
 
 namespace hivedump {
 
+std::size_t command_line_units(std::string_view text, const CodePage& code_page)
+{
+    constexpr std::uint32_t utf8 = 65001;
+    std::size_t units = 0;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        auto byte = static_cast<unsigned char>(text[at]);
+        if (code_page.number() == utf8) {
+            // Continuation bytes add nothing; a four-byte sequence is a pair.
+            if ((byte & 0xC0) != 0x80)
+                units += byte >= 0xF0 ? 2 : 1;
+            continue;
+        }
+        if (code_page.is_lead_byte(byte) && at + 1 < text.size())
+            ++at;
+        ++units;
+    }
+    return units;
+}
+
 bool is_banner_switch(std::string_view argument)
 {
     constexpr std::array<std::string_view, 4> spellings{ "-v", "/v", "-V", "/V" };

@@ -1,5 +1,8 @@
 #pragma once
 
+#include "code_page/code_page.h"
+
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,6 +26,13 @@ struct ExportRequest {
     std::string key;
     std::string output_path;
 };
+
+/// No Windows command line holds more UTF-16 units than this, so no key
+/// argument longer than this reaches the Windows program.
+inline constexpr std::size_t max_command_line_units = 32767;
+
+/// The UTF-16 units that `text`, in `code_page`, takes on a command line.
+std::size_t command_line_units(std::string_view text, const CodePage& code_page);
 
 /// True for exactly "-v", "/v", "-V" and "/V".
 bool is_banner_switch(std::string_view argument);

@@ -77,6 +77,11 @@ int run_hivedump(std::span<const std::string> arguments, RunEnvironment& environ
 {
     try {
         ExportRequest request = parse_arguments(arguments);
+        // A longer key could only come from a command line that Windows
+        // cannot pass, and its ancestor headers alone could fill a disk.
+        if (request.outcome == Outcome::export_key
+            && command_line_units(request.key, environment.registry.code_page()) > max_command_line_units)
+            request.outcome = Outcome::usage;
         if (request.outcome == Outcome::usage) {
             std::string line(usage_line);
             line.push_back('\n');

@@ -6,6 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <climits>
+#include <optional>
+#include <string>
 #include <utility>
 
 namespace hivedump {
@@ -57,16 +61,66 @@ private:
 struct FileIdentity {
     dev_t device;
     ino_t inode;
+    bool operator==(const FileIdentity&) const = default;
 };
+
+std::optional<FileIdentity> identity_of(const std::string& path)
+{
+    struct stat status { };
+    if (::stat(path.c_str(), &status) != 0)
+        return std::nullopt;
+    return FileIdentity{ status.st_dev, status.st_ino };
+}
+
+/// A path as its directory and the name in it, so that a file that does not
+/// exist yet can be told by where it would be made.
+struct Place {
+    FileIdentity directory;
+    std::string name;
+    bool operator==(const Place&) const = default;
+};
+
+std::pair<std::string, std::string> split_path(const std::string& path)
+{
+    auto slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return { ".", path };
+    return { slash == 0 ? "/" : path.substr(0, slash), path.substr(slash + 1) };
+}
+
+/// Where `path` would be created: a symbolic link in last place, even one
+/// that leads nowhere yet, is followed as open(O_CREAT) follows it.
+std::optional<Place> place_of(std::string path)
+{
+    constexpr int max_links = 40; // as the kernel allows
+    for (int link = 0; link <= max_links; ++link) {
+        auto [directory, name] = split_path(path);
+        struct stat status { };
+        if (::lstat(path.c_str(), &status) != 0 || !S_ISLNK(status.st_mode)) {
+            auto identity = identity_of(directory);
+            if (!identity)
+                return std::nullopt;
+            return Place{ *identity, name };
+        }
+        std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
+        ssize_t length = ::readlink(path.c_str(), target.data(), target.size());
+        if (length < 0)
+            return std::nullopt;
+        target.resize(static_cast<std::size_t>(length));
+        path = target.starts_with('/') ? target : directory + "/" + target;
+    }
+    return std::nullopt;
+}
 
 class PosixFiles final : public OutputFiles {
 public:
     explicit PosixFiles(std::vector<std::string> protected_paths)
     {
         for (const auto& path : protected_paths) {
-            struct stat status { };
-            if (::stat(path.c_str(), &status) == 0)
-                protected_.push_back({ status.st_dev, status.st_ino });
+            if (auto identity = identity_of(path))
+                protected_files_.push_back(*identity);
+            if (auto place = place_of(path))
+                protected_places_.push_back(*place);
         }
     }
 
@@ -81,19 +135,18 @@ public:
     }
 
 private:
+    // Refused whether the registry file exists or not: a missing user.reg
+    // must not be planted by an export.
     bool is_protected(const std::string& path) const
     {
-        struct stat status { };
-        if (::stat(path.c_str(), &status) != 0)
-            return false;
-        for (const auto& identity : protected_) {
-            if (identity.device == status.st_dev && identity.inode == status.st_ino)
-                return true;
-        }
-        return false;
+        if (auto identity = identity_of(path); identity && std::ranges::find(protected_files_, *identity) != protected_files_.end())
+            return true;
+        auto place = place_of(path);
+        return place && std::ranges::find(protected_places_, *place) != protected_places_.end();
     }
 
-    std::vector<FileIdentity> protected_;
+    std::vector<FileIdentity> protected_files_;
+    std::vector<Place> protected_places_;
 };
 
 class StandardOutput final : public ByteSink {

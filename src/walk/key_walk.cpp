@@ -37,6 +37,7 @@ struct Level {
     std::string path;
     std::string identity; // known once the key is found to have subkeys
     std::uint32_t next_subkey = 0;
+    bool at_depth_limit = false; // its subkeys are named, not walked
 };
 
 /// Links can lead the walk to one key again and again (two links to the
@@ -107,17 +108,6 @@ private:
     std::size_t used_ = 0;
 };
 
-enum class Visit { written, abandoned };
-
-Visit visit_key(const ExportContext& context, Handle key, std::string_view master_key, std::string_view key_path)
-{
-    write_key_header(context.stream, master_key, key_path);
-    if (dump_values(context, key) != 0)
-        return Visit::abandoned;
-    write_block_end(context.stream);
-    return Visit::written;
-}
-
 /// Whether the key is one of the levels above the last, the one being walked.
 bool is_on_path(const std::vector<Level>& levels, const std::string& identity)
 {
@@ -130,19 +120,33 @@ bool is_on_path(const std::vector<Level>& levels, const std::string& identity)
     return false;
 }
 
-// A header line cannot hold a line break: split, it would import as other
-// keys, even under another master key. Such a key is left out, and said so
-// on one line.
+// Every key that is not in the file whole is named on one line, and the run
+// fails: a backup that silently lacks a key is worse than none.
 void leave_out_key(const ExportContext& context, std::string_view master_key, std::string_view path)
 {
     std::string message = "can't export key [";
     message.append(master_key);
-    message.push_back('\\');
+    if (!path.empty())
+        message.push_back('\\');
     append_showing_line_breaks(message, path);
     message.append("]\n");
     context.say(message);
     if (context.key_left_out != nullptr)
         *context.key_left_out = true;
+}
+
+enum class Visit { written, abandoned };
+
+Visit visit_key(const ExportContext& context, Handle key, std::string_view master_key, std::string_view key_path)
+{
+    write_key_header(context.stream, master_key, key_path);
+    int values = dump_values(context, key);
+    if (values != values::written)
+        leave_out_key(context, master_key, key_path);
+    if (values == values::abandoned)
+        return Visit::abandoned;
+    write_block_end(context.stream);
+    return Visit::written;
 }
 
 std::string child_path(const std::string& parent_path, std::string_view name)
@@ -219,21 +223,25 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
             level.identity = std::move(identity);
         }
         std::string_view subkey_name(name.data(), strnlen(name.data(), name.size()));
-        if (has_line_break(subkey_name)) {
+        // A header line cannot hold a line break: split, it would import as
+        // other keys, even under another master key.
+        if (level.at_depth_limit || has_line_break(subkey_name)) {
             leave_out_key(context, master_key, child_path(level.path, subkey_name));
             continue;
         }
         Handle subkey{};
-        // A subkey that is listed but cannot be opened is passed over.
-        if (registry.open_key(level.handle, std::string(subkey_name), subkey) != registry::status::success)
+        // A name the code page cannot hold comes back with '?' in it and
+        // opens nothing (or another key): the subkey is left out, not lost.
+        if (registry.open_key(level.handle, std::string(subkey_name), subkey) != registry::status::success) {
+            leave_out_key(context, master_key, child_path(level.path, subkey_name));
             continue;
+        }
         KeyHandle owner(registry, subkey);
         std::string path = child_path(level.path, subkey_name);
         if (visit_key(context, subkey, master_key, path) == Visit::abandoned)
             continue;
-        if (levels.size() >= max_walk_depth)
-            continue;
-        levels.push_back({ subkey, std::move(owner), std::move(path), {}, 0 });
+        bool at_limit = levels.size() >= max_walk_depth;
+        levels.push_back({ subkey, std::move(owner), std::move(path), {}, 0, at_limit });
     }
     return 0;
 }

@@ -10,7 +10,7 @@
 namespace hivedump {
 
 /// The platform's own limit on the depth of a key tree: keys this far below
-/// the exported key are written, their subkeys are not visited.
+/// the exported key are written, their subkeys are named as left out.
 inline constexpr std::size_t max_walk_depth = 512;
 
 /// The predefined root key that a master key name stands for, if any. Names
@@ -22,11 +22,20 @@ std::optional<registry::Handle> find_master_key(std::string_view master_key);
 int export_master_key(const ExportContext& context, std::string_view master_key, const std::string& key_path);
 
 /// Writes the key open at `key` and every key below it, depth-first. Returns
-/// 1 when the key itself was abandoned for lack of memory, else 0.
+/// 1 when the key itself was abandoned for lack of memory, else 0. Every key
+/// left out of the file is named on the console and marks the context.
 int dump_key(const ExportContext& context, registry::Handle key, std::string_view master_key, const std::string& key_path);
 
-/// Writes the entries of one key's values. Returns 1 when its buffers could
-/// not be had, else 0.
+/// What `dump_values` returns.
+namespace values {
+inline constexpr int written = 0;
+/// The key's buffers could not be had: none of its values is written.
+inline constexpr int abandoned = 1;
+/// One value or more could not be read whole and is missing from the file.
+inline constexpr int value_lost = 2;
+} // namespace values
+
+/// Writes the entries of one key's values.
 int dump_values(const ExportContext& context, registry::Handle key);
 
 } // namespace hivedump

@@ -139,9 +139,10 @@ int dump_values(const ExportContext& context, registry::Handle key)
     ValueBuffers buffers;
     if (!buffers.allocate(context.buffers, std::max<std::size_t>(info.max_value_data_size, data_capacity_floor))) {
         context.say("no enough memory\n");
-        return 1;
+        return values::abandoned;
     }
 
+    int result = values::written;
     std::string escaped_name;
     for (std::uint32_t index = 0; index < info.value_count; ++index) {
         registry::ValueRead read;
@@ -159,13 +160,18 @@ int dump_values(const ExportContext& context, registry::Handle key)
                 break;
             }
         }
-        if (status != registry::status::success)
+        if (status != registry::status::success) {
+            // A value that is listed but unreadable, or that never fits, is
+            // missing from the file; one that went away meanwhile is not.
+            if (status != registry::status::no_more_items && status != registry::status::file_not_found)
+                result = values::value_lost;
             continue;
+        }
         std::size_t name_length = std::min<std::size_t>(read.name_length, read.name.size());
         std::size_t data_size = std::min<std::size_t>(read.data_size, read.data.size());
         write_value(context, { read.name.data(), name_length }, read.type, read.data.first(data_size), escaped_name);
     }
-    return 0;
+    return result;
 }
 
 } // namespace hivedump

@@ -17,6 +17,8 @@
 #   expected.reg  the exact export in @OUT@; without it (and without generate) no
 #                 @OUT@ may be left behind
 #   user          run as this user (to see permissions that root would pass by)
+#   limits        bash run just before the tool starts, in its own shell: closed
+#                 descriptors, ulimit
 #   truncate      a loop case: the named file of prefix/ is cut at every byte; each run
 #                 must end with 0, or with 255 and "can't read registry", and leave a
 #                 well-formed export holding nothing that the complete export,
@@ -109,6 +111,7 @@ run_tool() {
     (
         ulimit -s "$stack_kib" || exit 99
         cd "$dir" || exit 99
+        if [ -n "$run_limits" ]; then eval "$run_limits" || exit 99; fi
         exec env -i PATH=/usr/bin:/bin LC_ALL=C HOME="$dir" WINEPREFIX="$prefix" \
             "${as[@]}" "$run_meter" timeout -s KILL "$time_limit" "$run_tool" "$@"
     ) >"$dir/stdout" 2>"$dir/stderr"
@@ -175,6 +178,8 @@ for name in "${cases[@]}"; do
     problems=()
     run_as=
     [ -f "$case_dir/user" ] && run_as=$(head -n 1 "$case_dir/user")
+    run_limits=
+    [ -f "$case_dir/limits" ] && run_limits=$(cat "$case_dir/limits")
     if [ -n "$run_as" ]; then
         if ! id "$run_as" >/dev/null 2>&1 || ! command -v setpriv >/dev/null || [ "$(id -u)" != 0 ]; then
             echo "SKIP $name: needs root, setpriv and user $run_as"

@@ -159,5 +159,39 @@ TEST(ExportRun, ArgumentsLongerThanAnyBufferAreHeldWhole)
     EXPECT_EQ(run.files.files.at(path), crlf("REGEDIT4\n\n"));
 }
 
+TEST(ExportRun, KeyLongerThanAWindowsCommandLineIsAUsageError)
+{
+    // Counted in the UTF-16 units of a command line: a double-byte character
+    // is one, so a key of 40,000 bytes may still be passed in code page 932.
+    struct Case {
+        std::uint32_t code_page;
+        std::string key;
+        int status;
+    };
+    const std::string master = "HKEY_USERS\\";
+    const Case cases[] = {
+        { 1252, master + std::string(32767 - master.size(), 'k'), 0 },
+        { 1252, master + std::string(32768 - master.size(), 'k'), -1 },
+        { 1252, std::string(130000, '\\'), -1 },
+        { 932,
+            master +
+                [] {
+                    std::string kanji;
+                    for (int i = 0; i < 20000; ++i)
+                        kanji += "\x93\xfa";
+                    return kanji;
+                }(),
+            0 },
+    };
+    for (const auto& c : cases) {
+        Runner run;
+        run.registry.set_code_page(CodePage::from_number(c.code_page));
+        run({ "-v", c.key, "o" });
+        EXPECT_EQ(run.status, c.status) << c.key.size();
+        EXPECT_EQ(run.console.text(), c.status == 0 ? banner : usage) << c.key.size();
+        EXPECT_EQ(run.files.files.size(), c.status == 0 ? 1u : 0u);
+    }
+}
+
 } // namespace
 } // namespace hivedump

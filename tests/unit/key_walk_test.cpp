@@ -87,13 +87,14 @@ TEST(KeyWalk, KeyThatDoesNotOpenWritesNothing)
     EXPECT_EQ(walk.result, 1);
 }
 
-TEST(KeyWalk, SubkeyThatFailsToOpenIsPassedOver)
+TEST(KeyWalk, SubkeyThatFailsToOpenIsNamedAndTheWalkGoesOn)
 {
     Walk walk;
     walk.registry.key(registry::users, "K\\a");
     walk.registry.key(registry::users, "K\\b");
     walk.registry.fail(Call::open_key, 2); // the first is K itself
     EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n\n[HKEY_USERS\\K\\b]\n\n"));
+    EXPECT_EQ(walk.console.text(), "can't export key [HKEY_USERS\\K\\a]\n");
     EXPECT_EQ(walk.registry.open_handle_count(), 0u);
 }
 
@@ -135,7 +136,7 @@ TEST(KeyWalk, BuffersThatCannotBeHadAbandonTheKeyAndTheWalkGoesOn)
         walk.registry.set_dword(walk.registry.key(registry::users, "K\\b"), "v", 2);
         walk.registry.fail(Call::allocate, failing);
         EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n\n[HKEY_USERS\\K\\a]\n[HKEY_USERS\\K\\b]\n\"v\"=dword:00000002\n\n"));
-        EXPECT_EQ(walk.console.text(), "no enough memory\n");
+        EXPECT_EQ(walk.console.text(), "no enough memory\ncan't export key [HKEY_USERS\\K\\a]\n");
         EXPECT_EQ(walk.registry.open_handle_count(), 0u);
     }
 }
@@ -176,7 +177,7 @@ TEST(KeyWalk, GrowthFailureCostsOnlyThatValue)
     walk.registry.fail(Call::allocate, 3); // the two first buffers, then the grown one
     EXPECT_EQ(walk.run("HKEY_USERS", "K"),
         crlf("[HKEY_USERS\\K]\n\"before\"=dword:00000001\n\"after\"=dword:00000002\n\n[HKEY_USERS\\K\\sub]\n\n"));
-    EXPECT_EQ(walk.console.text(), "no enough memory\n");
+    EXPECT_EQ(walk.console.text(), "no enough memory\ncan't export key [HKEY_USERS\\K]\n");
 }
 
 TEST(KeyWalk, LongValueNameIsReadAgainWithRoomForIt)
@@ -195,6 +196,7 @@ TEST(KeyWalk, ValueThatNeverFitsIsPassedOverAfterBoundedRetries)
     walk.registry.set_dword(key, "v", 1);
     walk.registry.fail(Call::enum_value, 1, registry::status::more_data, MemoryRegistry::Repeat::from_then_on);
     EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n\n"));
+    EXPECT_EQ(walk.console.text(), "can't export key [HKEY_USERS\\K]\n");
     EXPECT_LE(walk.registry.calls(Call::enum_value), 8);
 }
 
@@ -285,16 +287,20 @@ TEST(ValueExport, EscapingFollowsTheRegistrysCodePage)
     EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n\"\x83\x93\\\\\x95\\\"=\"\x95\"\"\n\n"));
 }
 
-TEST(KeyWalk, StopsDescendingAtDepthLimit)
+TEST(KeyWalk, NamesTheKeysBelowTheDepthLimit)
 {
     Walk walk;
     std::string path = "K";
     for (int i = 0; i < 600; ++i)
         path += "\\d";
     walk.registry.key(registry::users, path);
+    walk.registry.key(registry::users, path.substr(0, 2 + 2 * 512) + "\\other");
     std::string text = walk.run("HKEY_USERS", "K");
-    // The exported key and the 512 levels below it.
+    // The exported key and the 512 levels below it; the subkeys of the last
+    // are named as left out, with their subtrees.
     EXPECT_EQ(std::count(text.begin(), text.end(), '['), 513);
+    std::string last = "HKEY_USERS\\" + path.substr(0, 1 + 2 * 512);
+    EXPECT_EQ(walk.console.text(), "can't export key [" + last + "\\d]\ncan't export key [" + last + "\\other]\n");
     EXPECT_EQ(walk.registry.open_handle_count(), 0u);
 }
 
