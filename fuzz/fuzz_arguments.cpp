@@ -123,6 +123,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     std::string key = count - (switched ? 1 : 0) == 2 ? arguments[count - 2] : "HKEY_CURRENT_USER\\Software\\Velmora";
+    // No Windows command line holds a longer key (in a single-byte code page).
+    if (key.size() > 32767) {
+        if (outcome.status != -1 || outcome.console != "Usage : hivedump [-v] [key] outfile\n" || !outcome.files.empty())
+            fail(arguments, "a key longer than a command line, not refused: " + outcome.console);
+        return 0;
+    }
     const std::string& path = arguments.back();
     if (path.empty() || path.back() == '/') {
         if (outcome.status != -1 || outcome.console != expected_console + "can't create file [" + path + "]\n" || !outcome.files.empty())
