@@ -2,11 +2,16 @@
 
 #include "wine/text.h"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <clocale>
 #include <cstdlib>
 #include <iconv.h>
+#include <iterator>
 #include <langinfo.h>
 #include <memory>
+#include <optional>
 
 namespace hivedump::wine {
 
@@ -18,105 +23,234 @@ std::string find_wine_prefix()
     return std::string(home != nullptr ? home : "") + "/.wine";
 }
 
+namespace {
+
+struct LocaleCodePage {
+    std::string_view name; ///< Wine's name for the locale, lower case
+    std::uint32_t code_page;
+};
+
+// The locales of Wine whose ANSI code page is not 1252, as Wine lists them.
+// clang-format off
+constexpr LocaleCodePage locale_code_pages[] = {
+#include "wine/locale_code_pages.inc"
+};
+// clang-format on
+
+constexpr std::uint32_t default_code_page = 1252;
+
+std::string lower(std::string_view text)
+{
+    std::string result(text);
+    for (char& c : result)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return result;
+}
+
+std::optional<std::string_view> variable(const char* name)
+{
+    const char* value = std::getenv(name);
+    if (value == nullptr)
+        return std::nullopt;
+    return std::string_view(value);
+}
+
+} // namespace
+
 std::uint32_t code_page_for_locale(std::string_view locale)
 {
-    auto cut = locale.find_first_of(".@");
-    auto name = locale.substr(0, cut);
+    // language_COUNTRY.codeset@modifier: Wine asks for its locale
+    // language-Script-COUNTRY, the script from the modifiers that name one;
+    // the character set plays no part.
+    auto at = locale.find('@');
+    auto modifier = at == std::string_view::npos ? std::string_view{} : locale.substr(at + 1);
+    auto name = locale.substr(0, std::min(at, locale.find('.')));
     auto underscore = name.find('_');
     auto language = name.substr(0, underscore);
     auto country = underscore == std::string_view::npos ? std::string_view{} : name.substr(underscore + 1);
-    auto modifier = locale.find('@') == std::string_view::npos ? std::string_view{} : locale.substr(locale.find('@') + 1);
-
-    struct Entry {
-        std::string_view language;
-        std::uint32_t code_page;
-    };
-    static constexpr Entry by_language[] = {
-        { "ja", 932 },
-        { "ko", 949 },
-        { "th", 874 },
-        { "vi", 1258 },
-        { "cs", 1250 },
-        { "hu", 1250 },
-        { "pl", 1250 },
-        { "ro", 1250 },
-        { "sk", 1250 },
-        { "sl", 1250 },
-        { "hr", 1250 },
-        { "sq", 1250 },
-        { "bs", 1250 },
-        { "ru", 1251 },
-        { "uk", 1251 },
-        { "be", 1251 },
-        { "bg", 1251 },
-        { "mk", 1251 },
-        { "kk", 1251 },
-        { "ky", 1251 },
-        { "tt", 1251 },
-        { "mn", 1251 },
-        { "ba", 1251 },
-        { "el", 1253 },
-        { "tr", 1254 },
-        { "az", 1254 },
-        { "uz", 1254 },
-        { "he", 1255 },
-        { "yi", 1255 },
-        { "ar", 1256 },
-        { "fa", 1256 },
-        { "ur", 1256 },
-        { "ps", 1256 },
-        { "et", 1257 },
-        { "lv", 1257 },
-        { "lt", 1257 },
-    };
-    if (language == "zh")
-        return (country == "TW" || country == "HK" || country == "MO") ? 950 : 936;
-    if (language == "sr")
-        return modifier == "latin" ? 1250 : 1251;
-    for (const auto& entry : by_language) {
-        if (entry.language == language)
-            return entry.code_page;
+    std::string wanted(language);
+    if (modifier == "latin")
+        wanted += "-Latn";
+    else if (modifier == "cyrillic")
+        wanted += "-Cyrl";
+    else if (modifier == "devanagari")
+        wanted += "-Deva";
+    if (!country.empty()) {
+        wanted += '-';
+        wanted += country;
     }
-    return 1252;
+    wanted = lower(wanted);
+    auto found = std::lower_bound(std::begin(locale_code_pages), std::end(locale_code_pages), std::string_view(wanted),
+        [](const LocaleCodePage& entry, std::string_view key) { return entry.name < key; });
+    if (found != std::end(locale_code_pages) && found->name == wanted)
+        return found->code_page;
+    return default_code_page;
+}
+
+std::uint32_t code_page_for_environment(const LocaleVariables& variables, bool ctype_loads)
+{
+    // LC_ALL counts even when the C library cannot load it; LC_CTYPE and
+    // LANG only through the locale it loads, and one it cannot load leaves C.
+    if (variables.all && !variables.all->empty())
+        return code_page_for_locale(*variables.all);
+    if (!ctype_loads)
+        return default_code_page;
+    if (variables.ctype && !variables.ctype->empty())
+        return code_page_for_locale(*variables.ctype);
+    if (variables.lang && !variables.lang->empty())
+        return code_page_for_locale(*variables.lang);
+    return default_code_page;
 }
 
 CodePage code_page_from_locale()
 {
-    // Wine takes the locale the C library settles on: one that is not
-    // installed leaves "C", and so 1252.
-    std::setlocale(LC_ALL, "");
-    const char* name = std::setlocale(LC_CTYPE, nullptr);
-    return CodePage::from_number(code_page_for_locale(name != nullptr ? name : "C"));
+    LocaleVariables variables{ variable("LC_ALL"), variable("LC_CTYPE"), variable("LANG") };
+    // Loaded apart from the other categories: one of them that the C library
+    // cannot load does not keep Wine from the character type's locale.
+    bool ctype_loads = std::setlocale(LC_CTYPE, "") != nullptr;
+    return CodePage::from_number(code_page_for_environment(variables, ctype_loads));
+}
+
+namespace {
+
+/// How Wine reads a character set of the C library: through one of its
+/// own code pages, or, for one it has none for, as UTF-8.
+struct CharsetReading {
+    std::string_view charset;
+    std::uint32_t code_page; ///< 0: with iconv, one byte a character
+};
+
+constexpr CharsetReading charset_readings[] = {
+    { "CP1250", 1250 },
+    { "CP1251", 1251 },
+    { "CP1252", 1252 },
+    { "CP1253", 1253 },
+    { "CP1254", 1254 },
+    { "CP1255", 1255 },
+    { "CP1256", 1256 },
+    { "CP1257", 1257 },
+    { "CP1258", 1258 },
+    { "GB2312", 936 },
+    { "GBK", 936 },
+    { "GB18030", 936 },
+    { "BIG5", 950 },
+    { "BIG5-HKSCS", 950 },
+    { "EUC-KR", 949 },
+    { "ISO-8859-1", 0 },
+    { "ISO-8859-2", 0 },
+    { "ISO-8859-3", 0 },
+    { "ISO-8859-4", 0 },
+    { "ISO-8859-5", 0 },
+    { "ISO-8859-6", 0 },
+    { "ISO-8859-7", 0 },
+    { "ISO-8859-8", 0 },
+    { "ISO-8859-9", 0 },
+    { "ISO-8859-13", 0 },
+    { "ISO-8859-15", 0 },
+    { "KOI8-R", 0 },
+    { "KOI8-U", 0 },
+};
+
+/// One byte a character through iconv. A byte with no character in the set
+/// becomes what Wine's table has for it: a private-use unit numbered in
+/// byte order for ISO-8859-3, else one that no ANSI code page holds.
+void read_single_byte(std::string_view text, iconv_t converter, std::string_view charset, std::u16string& units)
+{
+    char16_t next_private = 0xF7F5;
+    std::array<char16_t, 256> table{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        char in_byte = static_cast<char>(byte);
+        char out[4] = {};
+        char* in = &in_byte;
+        std::size_t in_left = 1;
+        char* out_at = out;
+        std::size_t out_left = sizeof out;
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(converter, &in, &in_left, &out_at, &out_left) != static_cast<std::size_t>(-1) && out_left == 2)
+            table[byte] = static_cast<char16_t>(static_cast<unsigned char>(out[0]) | (static_cast<unsigned char>(out[1]) << 8));
+        else
+            table[byte] = charset == "ISO-8859-3" ? next_private++ : char16_t{ 0xFFFD };
+    }
+    for (char byte : text)
+        units.push_back(table[static_cast<unsigned char>(byte)]);
+}
+
+/// EUC-JP as Wine reads it: a lead byte and the byte after it are one
+/// character, U+30FB (the code page's default) when they make none.
+void read_euc_jp(std::string_view text, std::u16string& units)
+{
+    iconv_t opened = iconv_open("UTF-16LE", "EUC-JP");
+    if (opened == reinterpret_cast<iconv_t>(-1))
+        return AnsiConverter(AnsiConverter::utf8).to_utf16(text, units);
+    // Closed however the conversion ends: an allocation below may throw.
+    auto close = [](void* descriptor) { iconv_close(static_cast<iconv_t>(descriptor)); };
+    std::unique_ptr<void, decltype(close)> converter(opened, close);
+    auto decode = [&](std::string_view bytes) -> std::optional<char16_t> {
+        char out[4] = {};
+        auto* in = const_cast<char*>(bytes.data());
+        std::size_t in_left = bytes.size();
+        char* out_at = out;
+        std::size_t out_left = sizeof out;
+        iconv(static_cast<iconv_t>(converter.get()), nullptr, nullptr, nullptr, nullptr);
+        if (iconv(static_cast<iconv_t>(converter.get()), &in, &in_left, &out_at, &out_left) == static_cast<std::size_t>(-1)
+            || out_left != 2)
+            return std::nullopt;
+        return static_cast<char16_t>(static_cast<unsigned char>(out[0]) | (static_cast<unsigned char>(out[1]) << 8));
+    };
+    for (std::size_t at = 0; at < text.size();) {
+        auto byte = static_cast<unsigned char>(text[at]);
+        if (byte < 0x80) {
+            units.push_back(byte);
+            ++at;
+        } else if (byte == 0xFF) {
+            units.push_back(0xF8F3);
+            ++at;
+        } else if ((byte >= 0xA1 || byte == 0x8E) && at + 1 < text.size()) {
+            units.push_back(decode(text.substr(at, 2)).value_or(0x30FB));
+            at += 2;
+        } else {
+            units.push_back(0xFFFD);
+            ++at;
+        }
+    }
+}
+
+} // namespace
+
+std::string locale_to_code_page(std::string_view text, std::string_view charset, const CodePage& code_page)
+{
+    std::u16string units;
+    const auto* reading = std::find_if(std::begin(charset_readings), std::end(charset_readings),
+        [charset](const CharsetReading& entry) { return entry.charset == charset; });
+    if (charset == "ANSI_X3.4-1968") {
+        // The C library's own locale: Wine keeps the low seven bits of a byte.
+        for (char byte : text)
+            units.push_back(static_cast<char16_t>(static_cast<unsigned char>(byte) & 0x7F));
+    } else if (charset == "EUC-JP") {
+        read_euc_jp(text, units);
+    } else if (reading != std::end(charset_readings) && reading->code_page != 0) {
+        AnsiConverter(reading->code_page).to_utf16(text, units);
+    } else if (reading != std::end(charset_readings)) {
+        iconv_t opened = iconv_open("UTF-16LE", std::string(charset).c_str());
+        if (opened == reinterpret_cast<iconv_t>(-1))
+            return std::string(text);
+        auto close = [](void* descriptor) { iconv_close(static_cast<iconv_t>(descriptor)); };
+        std::unique_ptr<void, decltype(close)> converter(opened, close);
+        read_single_byte(text, static_cast<iconv_t>(converter.get()), charset, units);
+    } else {
+        // UTF-8, and any character set Wine has no code page for, read as Wine
+        // reads UTF-8: a broken sequence is U+FFFD.
+        AnsiConverter(AnsiConverter::utf8).to_utf16(text, units);
+    }
+    std::string result;
+    AnsiConverter(code_page.number()).append(view_of(units), result);
+    return result;
 }
 
 std::string locale_to_code_page(std::string_view text, const CodePage& code_page)
 {
     const char* charset = nl_langinfo(CODESET);
-    iconv_t opened = iconv_open("UTF-16LE", charset != nullptr ? charset : "UTF-8");
-    if (opened == reinterpret_cast<iconv_t>(-1))
-        return std::string(text);
-    // Closed however the conversion ends: an allocation below may throw.
-    auto close = [](void* descriptor) { iconv_close(static_cast<iconv_t>(descriptor)); };
-    std::unique_ptr<void, decltype(close)> converter(opened, close);
-    std::string wide(text.size() * 4 + 4, '\0');
-    auto* in = const_cast<char*>(text.data());
-    std::size_t in_left = text.size();
-    auto* out = wide.data();
-    std::size_t out_left = wide.size();
-    while (in_left != 0) {
-        if (iconv(converter.get(), &in, &in_left, &out, &out_left) != static_cast<std::size_t>(-1))
-            break;
-        // A byte that is no character of the locale is passed over.
-        ++in;
-        --in_left;
-    }
-    converter.reset();
-    std::size_t units = (wide.size() - out_left) / 2;
-    AnsiConverter ansi(code_page.number());
-    TextView view{ reinterpret_cast<const unsigned char*>(wide.data()), static_cast<std::uint32_t>(units), true };
-    std::string result;
-    ansi.append(view, result);
-    return result;
+    return locale_to_code_page(text, charset != nullptr ? charset : "ANSI_X3.4-1968", code_page);
 }
 
 } // namespace hivedump::wine

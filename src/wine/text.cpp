@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 namespace hivedump::wine {
@@ -149,8 +150,8 @@ AnsiConverter::AnsiConverter(std::uint32_t code_page)
     auto& tables = made[code_page];
     if (!tables) {
         tables = std::make_shared<Tables>();
-        const auto* table = find_table(code_page);
-        if (table == nullptr) {
+        const auto* table = code_page == utf8 ? nullptr : find_table(code_page);
+        if (table == nullptr && code_page != utf8) {
             code_page = 1252;
             table = find_table(code_page);
         }
@@ -170,6 +171,7 @@ AnsiConverter::AnsiConverter(std::uint32_t code_page)
     }
     tables_ = tables;
     code_page_ = tables->code_page;
+    utf8_ = code_page_ == utf8;
     double_byte_ = tables->double_byte;
     low_units_single_ = tables->low_units_single;
 }
@@ -180,6 +182,8 @@ std::uint16_t AnsiConverter::encode_unit(char16_t unit) const { return tables_->
 
 std::size_t AnsiConverter::converted_size(const TextView& text) const
 {
+    if (utf8_)
+        return utf8_size(text);
     if (!double_byte_)
         return text.length;
     const auto& table = tables_->unit_bytes;
@@ -191,6 +195,8 @@ std::size_t AnsiConverter::converted_size(const TextView& text) const
 
 std::size_t AnsiConverter::convert(const TextView& text, char* out, std::size_t capacity) const
 {
+    if (utf8_)
+        return utf8_convert(text, out, capacity);
     const auto& table = tables_->unit_bytes;
     std::size_t written = 0;
     if (!text.wide && low_units_single_) {
@@ -235,6 +241,10 @@ std::u16string AnsiConverter::to_utf16(std::string_view text) const
 
 void AnsiConverter::to_utf16(std::string_view text, std::u16string& result) const
 {
+    if (utf8_) {
+        utf8_to_utf16(text, result);
+        return;
+    }
     auto& units = tables_->byte_units;
     std::call_once(tables_->byte_units_made, [&] {
         const auto* conversions = find_byte_conversions(code_page_);
@@ -292,6 +302,126 @@ void AnsiConverter::to_utf16(std::string_view text, std::u16string& result) cons
             }
         }
         result.push_back(units[byte]);
+    }
+}
+
+namespace {
+
+constexpr char32_t replacement = 0xFFFD;
+
+bool is_high_surrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool is_low_surrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
+
+/// The character at `index` and the units it takes: a surrogate without its
+/// partner is U+FFFD, as Wine writes it.
+std::pair<char32_t, std::uint32_t> character_at(const TextView& text, std::uint32_t index)
+{
+    char16_t unit = text[index];
+    if (is_high_surrogate(unit) && index + 1 < text.length && is_low_surrogate(text[index + 1]))
+        return { 0x10000 + ((char32_t{ unit } - 0xD800) << 10) + (text[index + 1] - 0xDC00), 2 };
+    if (is_high_surrogate(unit) || is_low_surrogate(unit))
+        return { replacement, 1 };
+    return { unit, 1 };
+}
+
+std::size_t utf8_length(char32_t character) { return character < 0x80 ? 1 : character < 0x800 ? 2 : character < 0x10000 ? 3 : 4; }
+
+} // namespace
+
+std::size_t AnsiConverter::utf8_size(const TextView& text) const
+{
+    std::size_t size = 0;
+    for (std::uint32_t index = 0; index < text.length;) {
+        auto [character, units] = character_at(text, index);
+        size += utf8_length(character);
+        index += units;
+    }
+    return size;
+}
+
+std::size_t AnsiConverter::utf8_convert(const TextView& text, char* out, std::size_t capacity) const
+{
+    std::size_t written = 0;
+    for (std::uint32_t index = 0; index < text.length;) {
+        auto [character, units] = character_at(text, index);
+        auto length = utf8_length(character);
+        // A character that does not fit is left out whole.
+        if (capacity - written < length)
+            break;
+        if (length == 1) {
+            out[written] = static_cast<char>(character);
+        } else {
+            static constexpr unsigned char first_bits[] = { 0, 0, 0xC0, 0xE0, 0xF0 };
+            for (std::size_t at = length - 1; at > 0; --at) {
+                out[written + at] = static_cast<char>(0x80 | (character & 0x3F));
+                character >>= 6;
+            }
+            out[written] = static_cast<char>(first_bits[length] | character);
+        }
+        written += length;
+        index += units;
+    }
+    return written;
+}
+
+void AnsiConverter::utf8_to_utf16(std::string_view text, std::u16string& result) const
+{
+    // Wine's reading of UTF-8: a sequence cut short by the end of the text is
+    // one U+FFFD however many bytes it lacks; one broken further on is one
+    // U+FFFD for the bytes read up to the break; an overlong form, a
+    // surrogate or a character past U+10FFFF breaks as soon as its bits show it.
+    result.clear();
+    result.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
+    std::size_t at = 0;
+    while (at < size) {
+        unsigned char lead = bytes[at++];
+        if (lead < 0x80) {
+            result.push_back(lead);
+            continue;
+        }
+        std::size_t trail = lead >= 0xC2 && lead <= 0xDF ? 1 : lead >= 0xE0 && lead <= 0xEF ? 2 : lead >= 0xF0 && lead <= 0xF4 ? 3 : 0;
+        if (trail == 0) {
+            result.push_back(static_cast<char16_t>(replacement));
+            continue;
+        }
+        if (size - at < trail) {
+            at = size;
+            result.push_back(static_cast<char16_t>(replacement));
+            continue;
+        }
+        static constexpr unsigned char lead_bits[] = { 0, 0x1F, 0x0F, 0x07 };
+        char32_t character = lead & lead_bits[trail];
+        bool broken = false;
+        for (std::size_t read = 0; read < trail; ++read) {
+            unsigned bits = bytes[at] ^ 0x80u;
+            if (bits >= 0x40) {
+                broken = true;
+                break;
+            }
+            character = (character << 6) | bits;
+            ++at;
+            // What the bits so far rule out: after the first trail byte of a
+            // four-byte form, below U+10000 or past U+10FFFF; of a three-byte
+            // form, below U+0800 or a surrogate.
+            if (read == 0 && trail == 3 && (character < 0x10 || character >= 0x110)) {
+                broken = true;
+                break;
+            }
+            if (read == 0 && trail == 2 && (character < 0x20 || (character >= 0x360 && character < 0x380))) {
+                broken = true;
+                break;
+            }
+        }
+        if (broken) {
+            result.push_back(static_cast<char16_t>(replacement));
+        } else if (character >= 0x10000) {
+            result.push_back(static_cast<char16_t>(0xD800 + ((character - 0x10000) >> 10)));
+            result.push_back(static_cast<char16_t>(0xDC00 + ((character - 0x10000) & 0x3FF)));
+        } else {
+            result.push_back(static_cast<char16_t>(character));
+        }
     }
 }
 

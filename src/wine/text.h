@@ -68,13 +68,16 @@ bool names_equal(const TextView& left, const TextView& right);
 std::uint32_t name_hash(const TextView& name);
 
 /// Wine's conversions between UTF-16 and one ANSI code page, including its
-/// best-fit replacements; a unit it cannot map becomes '?'.
+/// best-fit replacements; a unit it cannot map becomes '?'. Code page 65001
+/// is UTF-8, which Wine makes the ANSI code page of a locale that has none.
 class AnsiConverter {
 public:
     explicit AnsiConverter(std::uint32_t code_page);
     ~AnsiConverter();
     AnsiConverter(const AnsiConverter&) = delete;
     AnsiConverter& operator=(const AnsiConverter&) = delete;
+
+    static constexpr std::uint32_t utf8 = 65001;
 
     std::uint32_t code_page() const { return code_page_; }
     bool is_double_byte() const { return double_byte_; }
@@ -91,13 +94,19 @@ public:
     void to_utf16(std::string_view text, std::u16string& result) const;
 
     /// The bytes of one unit: one byte, or a lead byte in the high half and a
-    /// trail byte in the low half.
+    /// trail byte in the low half. Not for UTF-8, where a unit takes up to
+    /// three bytes and a character two units.
     std::uint16_t encode_unit(char16_t unit) const;
 
 private:
+    std::size_t utf8_size(const TextView& text) const;
+    std::size_t utf8_convert(const TextView& text, char* out, std::size_t capacity) const;
+    void utf8_to_utf16(std::string_view text, std::u16string& result) const;
+
     struct Tables;
     std::uint32_t code_page_ = 1252;
     bool double_byte_ = false;
+    bool utf8_ = false;
     bool low_units_single_ = false; ///< every unit below 0x100 becomes one byte
     std::shared_ptr<Tables> tables_; ///< one set for each code page, shared
 };

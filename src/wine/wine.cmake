@@ -19,5 +19,6 @@ target_sources(hivedump_core PRIVATE
 if(HIVEDUMP_TESTS)
   file(GLOB hivedump_wine_tests ${CMAKE_CURRENT_SOURCE_DIR}/tests/unit/wine_*_test.cpp)
   target_sources(hivedump_tests PRIVATE ${hivedump_wine_tests})
-  target_compile_definitions(hivedump_tests PRIVATE HIVEDUMP_WINE_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tests/data/wine")
+  target_compile_definitions(hivedump_tests PRIVATE HIVEDUMP_WINE_TEST_DATA="${CMAKE_CURRENT_SOURCE_DIR}/tests/data/wine"
+    HIVEDUMP_LOCALE_RECORDING="${CMAKE_CURRENT_SOURCE_DIR}/tools/locale_code_pages.tsv")
 endif()

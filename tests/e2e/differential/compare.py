@@ -139,7 +139,7 @@ class Prefix:
 
 def main():
     prefix, code_page, wine_path, native_path = sys.argv[1:5]
-    encoding = "cp932" if code_page == "932" else "cp1252"
+    encoding = {"932": "cp932", "936": "gbk", "1251": "cp1251", "1256": "cp1256", "65001": "utf-8"}.get(code_page, "cp1252")
     wine = blocks_of(open(wine_path, "rb").read())
     native = blocks_of(open(native_path, "rb").read())
     native_headers = {h for h, _ in native}

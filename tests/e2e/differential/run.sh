@@ -63,18 +63,22 @@ make_prefix() { # name lang
     cp "$prefix"/*.reg "$work/files-$1/"
 }
 
+# The variable that names the locale: LANG, or LC_ALL, which Wine follows
+# even to a locale that was never generated.
+locale_variable=LANG
+
 compare_key() { # prefix lang codepage key [files the Linux tool reads, else the prefix's]
     prefix=$1
     files=${5:-$1}
     out=$work/out
     rm -f "$out"-*.reg
     status_wine=0
-    LANG=$2 WINEPREFIX=$prefix $wine "$exe" "$4" 'Z:'"$(echo "$out-wine.reg" | tr / '\\')" >"$out-wine.stdout" 2>/dev/null || status_wine=$?
+    env "$locale_variable=$2" WINEPREFIX="$prefix" $wine "$exe" "$4" 'Z:'"$(echo "$out-wine.reg" | tr / '\\')" >"$out-wine.stdout" 2>/dev/null || status_wine=$?
     # Wine's components rewrite some values each time they start; wait for
     # the server to save what this run saw before reading the files.
     WINEPREFIX=$prefix $wineserver -w
     status_native=0
-    LANG=$2 WINEPREFIX=$files "$native" "$4" "$out-native.reg" >"$out-native.stdout" 2>/dev/null || status_native=$?
+    env "$locale_variable=$2" WINEPREFIX="$files" "$native" "$4" "$out-native.reg" >"$out-native.stdout" 2>/dev/null || status_native=$?
     if [ "$status_wine" != "$status_native" ]; then
         echo "FAIL [$2] $4: status wine $status_wine, native $status_native"
         failures=$((failures + 1))
@@ -131,6 +135,18 @@ for setting in "fresh C.UTF-8 1252" "data C.UTF-8 1252" "data ja_JP.UTF-8 932"; 
     if [ "$1" = data ]; then
         compare_key "$prefix" "$2" "$3" 'HKEY_CURRENT_USER\Software\HivedumpDiff\Crafted' "$work/files-$name"
         echo "$failures" >"$work/failures"
+    fi
+    if [ "$name" = data-CUTF-8 ]; then
+        # Names and text in many scripts under other code pages, UTF-8 among
+        # them: the prefix's files hold UTF-16, whatever the locale.
+        locale_variable=LC_ALL
+        for other in "ru_RU.UTF-8 1251" "ar_EG.UTF-8 1256" "zh_CN.UTF-8 936" "hi_IN.UTF-8 65001"; do
+            set -- $other
+            compare_key "$prefix" "$1" "$2" 'HKEY_CURRENT_USER\Software\HivedumpDiff'
+            echo "$failures" >"$work/failures"
+        done
+        locale_variable=LANG
+        set -- $setting
     fi
     failures=$(cat "$work/failures" 2>/dev/null || echo 0)
     if [ "$1" = fresh ]; then
