@@ -19,7 +19,15 @@ inline constexpr Status invalid_handle = 6;
 inline constexpr Status not_enough_memory = 8;
 inline constexpr Status more_data = 234;
 inline constexpr Status no_more_items = 259;
+inline constexpr Status key_deleted = 1018;
 } // namespace status
+
+/// Whether a call failed because what it asked for was deleted meanwhile
+/// (or was never there), rather than because it could not be read.
+inline bool is_gone(Status status)
+{
+    return status == status::file_not_found || status == status::no_more_items || status == status::key_deleted;
+}
 
 /// An open key, or one of the predefined root keys below.
 enum class Handle : std::uintptr_t {};
@@ -65,6 +73,9 @@ public:
     virtual void close_key(Handle key) = 0;
     virtual Status query_info_key(Handle key, KeyInfo& info) = 0;
     virtual Status enum_value(Handle key, std::uint32_t index, ValueRead& value) = 0;
+    /// Whether subkey `name` of `key`, which did not open, is a symbolic link
+    /// whose target does not exist: it holds nothing to export.
+    virtual bool is_dangling_link(Handle key, const std::string& name) = 0;
 
     /// A text that is the same for two handles to the same key, so the walk
     /// can tell a link back to an ancestor; empty when it cannot be known.

@@ -67,6 +67,16 @@ public:
         return status;
     }
 
+    bool is_dangling_link(Handle key, const std::string& name) override
+    {
+        // The link key itself opens when what it points to does not.
+        HKEY opened = nullptr;
+        if (RegOpenKeyExA(to_hkey(key), name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(opened);
+        return true;
+    }
+
     Status enum_key(Handle key, std::uint32_t index, std::span<char> name) override
     {
         return RegEnumKeyA(to_hkey(key), index, name.data(), static_cast<DWORD>(name.size()));

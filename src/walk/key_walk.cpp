@@ -149,6 +149,23 @@ Visit visit_key(const ExportContext& context, Handle key, std::string_view maste
     return Visit::written;
 }
 
+// A subkey that another program deleted after it was listed, or a link that
+// leads nowhere (Wine's runtime-only keys leave such links in its files), holds
+// nothing to export. One that is still listed under the same name but does
+// not open is left out (a name the code page cannot hold comes back with
+// '?' in it, and opens nothing).
+bool holds_nothing(registry::Registry& registry, const Level& level, const std::string& name, Status status)
+{
+    if (registry.is_dangling_link(level.handle, name))
+        return true;
+    if (!registry::is_gone(status))
+        return false;
+    std::vector<char> again(subkey_name_capacity);
+    if (registry.enum_key(level.handle, level.next_subkey - 1, again) != registry::status::success)
+        return true;
+    return std::string_view(again.data(), strnlen(again.data(), again.size())) != name;
+}
+
 std::string child_path(const std::string& parent_path, std::string_view name)
 {
     std::string path;
@@ -230,10 +247,10 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
             continue;
         }
         Handle subkey{};
-        // A name the code page cannot hold comes back with '?' in it and
-        // opens nothing (or another key): the subkey is left out, not lost.
-        if (registry.open_key(level.handle, std::string(subkey_name), subkey) != registry::status::success) {
-            leave_out_key(context, master_key, child_path(level.path, subkey_name));
+        std::string subkey_text(subkey_name);
+        if (Status status = registry.open_key(level.handle, subkey_text, subkey); status != registry::status::success) {
+            if (!holds_nothing(registry, level, subkey_text, status))
+                leave_out_key(context, master_key, child_path(level.path, subkey_name));
             continue;
         }
         KeyHandle owner(registry, subkey);

@@ -163,7 +163,7 @@ int dump_values(const ExportContext& context, registry::Handle key)
         if (status != registry::status::success) {
             // A value that is listed but unreadable, or that never fits, is
             // missing from the file; one that went away meanwhile is not.
-            if (status != registry::status::no_more_items && status != registry::status::file_not_found)
+            if (!registry::is_gone(status))
                 result = values::value_lost;
             continue;
         }

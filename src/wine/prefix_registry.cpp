@@ -358,6 +358,17 @@ void WinePrefixRegistry::close_key(Handle key)
     free_slots_.push_back(slot - 1);
 }
 
+bool WinePrefixRegistry::is_dangling_link(Handle handle, const std::string& name)
+{
+    Status status;
+    auto* key = find_open_key(handle, status);
+    if (key == nullptr)
+        return false;
+    converter_.to_utf16(name, path_scratch_);
+    NodeIndex child = child_of(key->node, path_scratch_);
+    return child != no_node && hive_.key(child).link;
+}
+
 std::string WinePrefixRegistry::key_identity(Handle handle)
 {
     Status status;

@@ -40,6 +40,7 @@ public:
     Status query_info_key(Handle key, KeyInfo& info) override;
     Status enum_value(Handle key, std::uint32_t index, ValueRead& value) override;
     std::string key_identity(Handle key) override;
+    bool is_dangling_link(Handle key, const std::string& name) override;
     CodePage code_page() const override { return code_page_; }
     std::optional<std::string> unreadable_file() const { return unreadable_; }
 

@@ -131,7 +131,7 @@ Status MemoryRegistry::open_key(Handle parent, const std::string& path, Handle& 
         return status::invalid_handle;
     bool found = for_each_component(path, [&](std::string_view component) {
         current = follow_links(find_subkey(*current, component));
-        return current != nullptr;
+        return current != nullptr && !current->dangling_link;
     });
     if (!found)
         return status::file_not_found;
@@ -198,6 +198,13 @@ Status MemoryRegistry::enum_value(Handle handle, std::uint32_t index, ValueRead&
     read.data_size = static_cast<std::uint32_t>(value.data.size());
     read.type = value.type;
     return status::success;
+}
+
+bool MemoryRegistry::is_dangling_link(Handle handle, const std::string& name)
+{
+    Key* key = resolve(handle);
+    Key* subkey = key != nullptr ? find_subkey(*key, name) : nullptr;
+    return subkey != nullptr && subkey->dangling_link;
 }
 
 std::string MemoryRegistry::key_identity(Handle handle)

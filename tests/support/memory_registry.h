@@ -29,6 +29,7 @@ public:
         std::vector<Value> values;
         std::vector<std::unique_ptr<Key>> subkeys;
         Key* link = nullptr; ///< opened as this key instead
+        bool dangling_link = false; ///< a link to nothing: never opens
         /// Reported by the key information instead of the true largest size.
         std::optional<std::uint32_t> reported_max_data;
     };
@@ -56,6 +57,7 @@ public:
     Status query_info_key(Handle key, KeyInfo& info) override;
     Status enum_value(Handle key, std::uint32_t index, ValueRead& value) override;
     std::string key_identity(Handle key) override;
+    bool is_dangling_link(Handle key, const std::string& name) override;
     CodePage code_page() const override { return code_page_; }
     std::unique_ptr<std::byte[]> allocate(std::size_t size) override;
 

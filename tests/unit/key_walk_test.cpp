@@ -87,15 +87,37 @@ TEST(KeyWalk, KeyThatDoesNotOpenWritesNothing)
     EXPECT_EQ(walk.result, 1);
 }
 
-TEST(KeyWalk, SubkeyThatFailsToOpenIsNamedAndTheWalkGoesOn)
+TEST(KeyWalk, SubkeyThatFailsToOpenIsNamedUnlessItHoldsNothing)
 {
-    Walk walk;
-    walk.registry.key(registry::users, "K\\a");
-    walk.registry.key(registry::users, "K\\b");
-    walk.registry.fail(Call::open_key, 2); // the first is K itself
-    EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n\n[HKEY_USERS\\K\\b]\n\n"));
-    EXPECT_EQ(walk.console.text(), "can't export key [HKEY_USERS\\K\\a]\n");
-    EXPECT_EQ(walk.registry.open_handle_count(), 0u);
+    // A key still listed but not opening is left out; one deleted since it
+    // was listed, or a link that leads nowhere, holds nothing to export.
+    struct Case {
+        const char* label;
+        registry::Status open;
+        bool listed_again;
+        bool dangling;
+        std::string console;
+    };
+    const std::string named = "can't export key [HKEY_USERS\\K\\a]\n";
+    const Case cases[] = {
+        { "denied", registry::status::access_denied, true, false, named },
+        { "not found, still listed", registry::status::file_not_found, true, false, named },
+        { "deleted meanwhile", registry::status::file_not_found, false, false, "" },
+        { "key deleted meanwhile", registry::status::key_deleted, false, false, "" },
+        { "link to nothing", registry::status::file_not_found, true, true, "" },
+    };
+    for (const auto& c : cases) {
+        Walk walk;
+        walk.registry.key(registry::users, "K\\a").dangling_link = c.dangling;
+        walk.registry.key(registry::users, "K\\b");
+        if (!c.dangling)
+            walk.registry.fail(Call::open_key, 2, c.open); // the first is K itself
+        if (!c.listed_again)
+            walk.registry.fail(Call::enum_key, 2, registry::status::no_more_items); // asked again for a
+        EXPECT_EQ(walk.run("HKEY_USERS", "K"), crlf("[HKEY_USERS\\K]\n\n[HKEY_USERS\\K\\b]\n\n")) << c.label;
+        EXPECT_EQ(walk.console.text(), c.console) << c.label;
+        EXPECT_EQ(walk.registry.open_handle_count(), 0u);
+    }
 }
 
 TEST(KeyWalk, FailingSubkeyEnumerationEndsThatKeysSubkeys)

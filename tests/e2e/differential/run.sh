@@ -81,6 +81,8 @@ compare_key() { # prefix lang codepage key [files the Linux tool reads, else the
     env "$locale_variable=$2" WINEPREFIX="$files" "$native" "$4" "$out-native.reg" >"$out-native.stdout" 2>/dev/null || status_native=$?
     if [ "$status_wine" != "$status_native" ]; then
         echo "FAIL [$2] $4: status wine $status_wine, native $status_native"
+        echo "    wine said: $(head -c 300 "$out-wine.stdout")"
+        echo "    native said: $(head -c 300 "$out-native.stdout")"
         failures=$((failures + 1))
         return
     fi

@@ -16,7 +16,8 @@
 # A case with data/expected/LOCALE/KEY.first.reg is one the format cannot
 # carry back; its data file says why. Then the first export must equal
 # KEY.first.reg, the second KEY.second.reg, and the registry after the import
-# KEY.registry, exactly.
+# KEY.registry, exactly; KEY.first.stdout and KEY.second.stdout, where they
+# exist, hold what each export says of the keys it left out (status 255).
 #
 # HIVEDUMP_ROUNDTRIP_RECORD=1 rewrites those three files from the run, for a
 # careful look with git diff afterwards.
@@ -139,9 +140,15 @@ show_diff() {
 
 # Exports KEY into FILE (a Unix path): status 0 and nothing on either output,
 # or, for the first export of the key with a line break in a subkey's name,
-# status 255 and the line that says that subkey was left out.
+# status 255 and the line that says that subkey was left out; likewise when
+# SAID names a file: the lines it holds, for subkeys whose names the code
+# page cannot hold.
 export_key() {
-    local prefix=$1 key=$2 file=$3 label=$4 status want_status=0 want_stdout=
+    local prefix=$1 key=$2 file=$3 label=$4 said=${5:-} status want_status=0 want_stdout=
+    if [ -n "$said" ] && [ -f "$said" ]; then
+        want_status=255
+        want_stdout=$(cat "$said")
+    fi
     # The key left out is not there to leave out again after the import.
     case $key:$(basename "$file") in
     *\\LineBreakNames:first.reg)
@@ -178,7 +185,7 @@ run_case() {
         note_failure "$label" "the test data did not import whole: $(grep -m 1 '^!' "$dir/before.registry")"
         return 1
     fi
-    export_key "$prefix" "$full" "$dir/first.reg" "$label" || return 1
+    export_key "$prefix" "$full" "$dir/first.reg" "$label" "$expected/$key.first.stdout" || return 1
     if ! hivedump_prefix_run "$prefix" reg delete "$full" /f >>"$prefix/.hivedump-log" 2>&1; then
         note_failure "$label" "reg delete did not succeed"
         return 1
@@ -188,7 +195,7 @@ run_case() {
         return 1
     fi
     hivedump_prefix_run "$prefix" regedit /s "$(_hivedump_windows_path "$dir/first.reg")" >>"$prefix/.hivedump-log" 2>&1
-    export_key "$prefix" "$full" "$dir/second.reg" "$label" || return 1
+    export_key "$prefix" "$full" "$dir/second.reg" "$label" "$expected/$key.second.stdout" || return 1
     list_registry "$prefix" "$path" "$dir/after.registry"
     if [ "$key" = LineBreakNames ]; then
         # No value name of data/line_break_names.txt may reach out of the exported key.
