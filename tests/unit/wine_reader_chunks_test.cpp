@@ -163,14 +163,15 @@ TEST(WineReaderChunks, AFileCutAnywhereLoadsItsWholeLines)
 
 TEST(WineReaderChunks, AFailedReadIsReported)
 {
-    auto clean = load(tricky, 32);
+    // Short reads: the pieces read ahead for the base key's name make no fewer reads.
+    auto clean = load(tricky, 32, 32);
     ASSERT_FALSE(clean.unreadable);
     ASSERT_GT(clean.reads, 10);
     // Every read of the first pass, the one that would find the end included, can fail.
-    auto first_pass = load(tricky, 32, SIZE_MAX, 0, "Nothing\\Here").reads;
+    auto first_pass = load(tricky, 32, 32, 0, "Nothing\\Here").reads;
     for (int fail_at = 1; fail_at <= first_pass; ++fail_at) {
         SCOPED_TRACE(fail_at);
-        EXPECT_TRUE(load(tricky, 32, SIZE_MAX, fail_at, "Nothing\\Here").unreadable);
+        EXPECT_TRUE(load(tricky, 32, 32, fail_at, "Nothing\\Here").unreadable);
     }
 }
 
