@@ -43,9 +43,10 @@ std::unique_ptr<RegistryFileSource> directory_files();
 /// first met are never read: both give the file as first read.
 class PinnedFile final : public RegistryFileSource::File {
 public:
-    static constexpr std::size_t block_size = std::size_t{ 64 } << 10;
+    static constexpr std::size_t default_block_size = std::size_t{ 64 } << 10;
 
-    explicit PinnedFile(std::unique_ptr<RegistryFileSource::File> file);
+    /// Tests make the blocks tiny, so that small files have blocks to check.
+    explicit PinnedFile(std::unique_ptr<RegistryFileSource::File> file, std::size_t block_size = default_block_size);
     std::ptrdiff_t read_at(char* buffer, std::size_t size, std::uint64_t offset) override;
     /// The file no longer holds the bytes first read from it.
     bool changed() const { return changed_; }
@@ -57,6 +58,7 @@ private:
     const char* checked_block(std::size_t index);
 
     std::unique_ptr<RegistryFileSource::File> file_;
+    std::size_t block_size_;
     std::vector<std::uint64_t> fingerprints_; ///< of the whole blocks read
     std::unique_ptr<char[]> last_; ///< the block after them, as far as read: its bytes are kept
     std::size_t last_held_ = 0;

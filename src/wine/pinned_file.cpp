@@ -32,14 +32,15 @@ std::uint64_t fingerprint(const char* data, std::size_t size)
 
 } // namespace
 
-PinnedFile::PinnedFile(std::unique_ptr<RegistryFileSource::File> file)
+PinnedFile::PinnedFile(std::unique_ptr<RegistryFileSource::File> file, std::size_t block_size)
     : file_(std::move(file))
+    , block_size_(std::max<std::size_t>(block_size, 1))
 {
 }
 
 void PinnedFile::seal()
 {
-    fingerprints_.push_back(fingerprint(last_.get(), block_size));
+    fingerprints_.push_back(fingerprint(last_.get(), block_size_));
     // The block just read is the one a read goes back to first.
     std::swap(last_, checked_);
     checked_index_ = fingerprints_.size() - 1;
@@ -51,11 +52,11 @@ const char* PinnedFile::checked_block(std::size_t index)
     if (index == checked_index_)
         return checked_.get();
     if (!checked_)
-        checked_ = std::make_unique_for_overwrite<char[]>(block_size);
+        checked_ = std::make_unique_for_overwrite<char[]>(block_size_);
     checked_index_ = SIZE_MAX;
     std::size_t held = 0;
-    while (held < block_size) {
-        auto count = file_->read_at(checked_.get() + held, block_size - held, index * std::uint64_t{ block_size } + held);
+    while (held < block_size_) {
+        auto count = file_->read_at(checked_.get() + held, block_size_ - held, index * std::uint64_t{ block_size_ } + held);
         if (count < 0)
             return nullptr;
         if (count == 0)
@@ -63,7 +64,7 @@ const char* PinnedFile::checked_block(std::size_t index)
         held += static_cast<std::size_t>(count);
     }
     // Shorter now, or other bytes: not the file the keys were read from.
-    if (held != block_size || fingerprint(checked_.get(), block_size) != fingerprints_[index]) {
+    if (held != block_size_ || fingerprint(checked_.get(), block_size_) != fingerprints_[index]) {
         changed_ = true;
         return nullptr;
     }
@@ -78,16 +79,16 @@ std::ptrdiff_t PinnedFile::read_at(char* buffer, std::size_t size, std::uint64_t
     size = static_cast<std::size_t>(std::min<std::uint64_t>(size, UINT64_MAX - offset));
     std::size_t copied = 0;
     while (copied < size) {
-        if (last_held_ == block_size)
+        if (last_held_ == block_size_)
             seal();
         const std::uint64_t at = offset + copied;
-        const std::uint64_t whole = fingerprints_.size() * std::uint64_t{ block_size };
+        const std::uint64_t whole = fingerprints_.size() * std::uint64_t{ block_size_ };
         if (at < whole) {
-            const char* block = checked_block(static_cast<std::size_t>(at / block_size));
+            const char* block = checked_block(static_cast<std::size_t>(at / block_size_));
             if (block == nullptr)
                 return -1;
-            const auto within = static_cast<std::size_t>(at % block_size);
-            const auto count = std::min(block_size - within, size - copied);
+            const auto within = static_cast<std::size_t>(at % block_size_);
+            const auto count = std::min(block_size_ - within, size - copied);
             std::memcpy(buffer + copied, block + within, count);
             copied += count;
             continue;
@@ -98,8 +99,8 @@ std::ptrdiff_t PinnedFile::read_at(char* buffer, std::size_t size, std::uint64_t
             if (ended_)
                 break;
             if (!last_)
-                last_ = std::make_unique_for_overwrite<char[]>(block_size);
-            const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block_size - last_held_, offset + size - read_end));
+                last_ = std::make_unique_for_overwrite<char[]>(block_size_);
+            const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block_size_ - last_held_, offset + size - read_end));
             const auto count = file_->read_at(last_.get() + last_held_, wanted, read_end);
             if (count < 0)
                 return -1;

@@ -150,7 +150,7 @@ void WinePrefixRegistry::load(Mount mount)
     loaded_[mount] = true;
     auto& file = open_files_[mount];
     if (auto opened = files_->open(file_path(mount)))
-        file = std::make_unique<PinnedFile>(std::move(opened));
+        file = std::make_unique<PinnedFile>(std::move(opened), std::clamp<std::size_t>(read_chunk_, 16, PinnedFile::default_block_size));
     auto start = [&](std::string_view relative, Interest& interest) {
         NodeIndex base = no_node;
         if (mount == machine) {

@@ -46,7 +46,8 @@ public:
     /// The prefix's registry files, whether they exist or not.
     std::vector<std::string> registry_files() const;
 
-    /// The size of the pieces the files are read in; tests make it tiny.
+    /// The size of the pieces the files are read in, and (up to 64 KiB) of
+    /// the blocks checked when they are read again; tests make it tiny.
     void set_read_chunk(std::size_t size) { read_chunk_ = size; }
 
     /// A key or value with its name, to sort by.
