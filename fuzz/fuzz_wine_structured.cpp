@@ -5,10 +5,18 @@
 // messages, the export must read back, and it may not outgrow what the
 // walk's limits allow for the files.
 //
+// Files may change once the export's first pass over them is done: rewritten
+// in place (a block inserted, cut, garbage written over), appended to, or
+// replaced by rename. The export must then be the one of the files as they
+// were, or stop with status -1 and "can't read registry": every key it wrote
+// holds the values it held in the old files, or none.
+//
 // Input: a flags byte (bit 0: code page 932 instead of 1252; bits 1-2: the
 // size of the pieces the files are read in; bit 3: read again whole, the
 // export must not change; bits 4-7: the key exported, among the master keys
-// and the generated keys), then the generator's choices.
+// and the generated keys), then the generator's choices. The last byte, when
+// there are two, also says what change is made to which file and when
+// (bits 0-2: none, or the change; bits 3-4: the file; bits 5-7: the read).
 
 #include "cli/entry_linux.h"
 #include "cli/export_run.h"
@@ -124,7 +132,8 @@ private:
     Limits limits_;
 };
 
-std::unique_ptr<testing::MemoryRegistryFiles> files_of(const testing::GeneratedPrefix& generated)
+std::unique_ptr<testing::MemoryRegistryFiles> files_of(
+    const testing::GeneratedPrefix& generated, const testing::MemoryRegistryFiles::Change& change)
 {
     auto files = std::make_unique<testing::MemoryRegistryFiles>();
     const std::pair<const char*, const testing::GeneratedPrefix::File*> all[]
@@ -133,10 +142,17 @@ std::unique_ptr<testing::MemoryRegistryFiles> files_of(const testing::GeneratedP
         if (file->present)
             files->files.emplace(std::string(prefix) + name, file->text());
     }
+    files->change = change;
     return files;
 }
 
-std::string export_key(
+struct Export {
+    std::string text;
+    std::string console;
+    int status = 0;
+};
+
+Export export_key(
     wine::WinePrefixRegistry& registry, const testing::GeneratedPrefix& generated, const std::string& key, std::size_t file_bytes)
 {
     current_key = key;
@@ -158,22 +174,83 @@ std::string export_key(
         fail("unreadable export: " + read.error);
     if (read.keys.size() != files.blocks)
         fail("blocks counted " + std::to_string(files.blocks) + ", read " + std::to_string(read.keys.size()));
-    return std::move(files.text);
+    return { std::move(files.text), console.text(), status };
 }
 
 /// The exports of one registry, one after the other as runs of the program.
-std::vector<std::string> export_all(
-    const testing::GeneratedPrefix& generated, const std::vector<std::string>& keys, const CodePage& code_page, std::size_t chunk)
+std::vector<Export> export_all(const testing::GeneratedPrefix& generated, const std::vector<std::string>& keys, const CodePage& code_page,
+    std::size_t chunk, const testing::MemoryRegistryFiles::Change& change = {})
 {
     std::size_t file_bytes = 0;
     for (const auto* file : { &generated.user, &generated.machine, &generated.default_user })
         file_bytes += file->present ? file->header.size() + file->body.size() : 0;
-    wine::WinePrefixRegistry registry(std::string(prefix), code_page, files_of(generated));
+    wine::WinePrefixRegistry registry(std::string(prefix), code_page, files_of(generated, change));
     registry.set_read_chunk(chunk);
-    std::vector<std::string> exports;
+    std::vector<Export> exports;
     for (const auto& key : keys)
         exports.push_back(export_key(registry, generated, key, file_bytes));
     return exports;
+}
+
+bool operator==(const Export& left, const Export& right)
+{
+    return left.text == right.text && left.console == right.console && left.status == right.status;
+}
+
+/// A change to one file, made once its first pass is done.
+testing::MemoryRegistryFiles::Change change_of(std::uint8_t choice)
+{
+    // In the order LLVMFuzzerTestOneInput picks the generated file by.
+    static constexpr std::array<const char*, 3> files{ "/user.reg", "/system.reg", "/userdef.reg" };
+    testing::MemoryRegistryFiles::Change change;
+    change.path = std::string(prefix) + files[(choice >> 3 & 3) % 3];
+    change.at = 2 + (choice >> 5);
+    switch (choice & 7) {
+    case 3:
+        change.apply = [](std::string& bytes, std::string&) {
+            bytes.insert(std::min(bytes.size(), bytes.find('\n') + 1), "[Inserted\\\\Key] 1\n\"v\"=\"in place\"\n");
+        };
+        break;
+    case 4:
+        change.apply = [](std::string& bytes, std::string&) { bytes.resize(bytes.size() / 2); };
+        break;
+    case 5:
+        change.apply = [](std::string& bytes, std::string&) {
+            bytes.replace(bytes.size() / 3, std::min<std::size_t>(40, bytes.size() - bytes.size() / 3), 40, '"');
+        };
+        break;
+    case 6:
+        change.apply = [](std::string& bytes, std::string&) { bytes += "\n[Appended] 1\n\"v\"=\"after the end\"\n"; };
+        break;
+    case 7:
+        change.apply = [](std::string&, std::string& file) { file = "WINE REGISTRY Version 2\n[Renamed] 1\n"; };
+        break;
+    default:
+        break;
+    }
+    return change;
+}
+
+/// The export of files changed meanwhile against the export of the files as
+/// they were: the same, or stopped with "can't read registry" having written
+/// only keys of the old export, each with its old values or none.
+void check_changed(const Export& changed, const Export& old, bool in_place, const CodePage& code_page)
+{
+    if (changed == old)
+        return;
+    if (!in_place)
+        fail("a file appended to or replaced by rename changed the export");
+    if (changed.status != -1 || changed.console.find("can't read registry [") == std::string::npos)
+        fail("a file changed in place, and the export differs without failing: " + changed.console);
+    auto now = testing::read_export(changed.text, code_page);
+    auto before = testing::read_export(old.text, code_page);
+    for (const auto& key : now.keys) {
+        const auto* found = before.find(key.path);
+        if (found == nullptr)
+            fail("a key the old files do not have: " + key.path);
+        if (!key.values.empty() && key.values != found->values)
+            fail("values the old files do not give the key: " + key.path);
+    }
 }
 
 } // namespace
@@ -205,5 +282,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // Read in other pieces, the files give the same exports.
     if ((flags & 8) != 0 && chunk != read_chunks[0] && export_all(generated, keys, code_page, read_chunks[0]) != exports)
         fail("the exports depend on the size of the pieces read");
+    std::uint8_t choice = size >= 2 ? data[size - 1] : 0;
+    auto change = change_of(choice);
+    // A file no larger than one block is held whole from its first read on
+    // (the blocks are as large as the pieces, 16 bytes to 64 KiB): no change
+    // to it can show, so the run that would prove it is spared.
+    const testing::GeneratedPrefix::File* const files[] = { &generated.user, &generated.machine, &generated.default_user };
+    const auto& changed_file = *files[(choice >> 3 & 3) % 3];
+    const std::size_t block = std::clamp<std::size_t>(chunk, 16, wine::PinnedFile::default_block_size);
+    if (change.apply && changed_file.present && changed_file.header.size() + changed_file.body.size() > block) {
+        auto changed = export_all(generated, keys, code_page, chunk, change);
+        check_changed(changed.front(), exports.front(), (choice & 7) < 6, code_page);
+    }
     return 0;
 }

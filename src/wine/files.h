@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace hivedump::wine {
 
@@ -31,6 +32,41 @@ public:
 /// The files of a prefix directory. They are read, never mapped: a file
 /// that another process truncates or rewrites meanwhile then only ends early.
 std::unique_ptr<RegistryFileSource> directory_files();
+
+/// A registry file held to the bytes first read from it. Keys and their value
+/// spans come from the first pass, values are read long after: every byte read
+/// again must be the one first read, or a value could land under another key.
+/// The file is cut into blocks whose fingerprints the first reads take; a
+/// later read checks the blocks it touches, and from the first that differs
+/// (the file rewritten in place or cut) every read fails. A file replaced by
+/// rename keeps its bytes in this open file, and bytes appended after the end
+/// first met are never read: both give the file as first read.
+class PinnedFile final : public RegistryFileSource::File {
+public:
+    static constexpr std::size_t default_block_size = std::size_t{ 64 } << 10;
+
+    /// Tests make the blocks tiny, so that small files have blocks to check.
+    explicit PinnedFile(std::unique_ptr<RegistryFileSource::File> file, std::size_t block_size = default_block_size);
+    std::ptrdiff_t read_at(char* buffer, std::size_t size, std::uint64_t offset) override;
+    /// The file no longer holds the bytes first read from it.
+    bool changed() const { return changed_; }
+
+private:
+    /// Takes the fingerprint of the block read whole.
+    void seal();
+    /// The block at `index`, read again and checked; null when it differs.
+    const char* checked_block(std::size_t index);
+
+    std::unique_ptr<RegistryFileSource::File> file_;
+    std::size_t block_size_;
+    std::vector<std::uint64_t> fingerprints_; ///< of the whole blocks read
+    std::unique_ptr<char[]> last_; ///< the block after them, as far as read: its bytes are kept
+    std::size_t last_held_ = 0;
+    bool ended_ = false; ///< a read met the end: the file ends there for good
+    bool changed_ = false;
+    std::unique_ptr<char[]> checked_; ///< the block last read again
+    std::size_t checked_index_ = SIZE_MAX;
+};
 
 /// The file is read in pieces of this size; a line longer than a piece
 /// makes the piece grow. Small enough to stay in the processor's cache and

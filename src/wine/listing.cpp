@@ -101,6 +101,8 @@ Status WinePrefixRegistry::enum_key(Handle handle, std::uint32_t index, std::spa
     if (key == nullptr)
         return status;
     list_children(*key);
+    if (stopped_)
+        return registry_io_failed;
     if (key->values_listed) {
         // The walk is done with this key's values once it lists its subkeys.
         key->values_listed = false;
@@ -127,6 +129,8 @@ Status WinePrefixRegistry::query_info_key(Handle handle, KeyInfo& info)
     if (key == nullptr)
         return status;
     list_values(*key);
+    if (stopped_)
+        return registry_io_failed;
     info = KeyInfo{};
     info.value_count = static_cast<std::uint32_t>(key->values.size());
     for (const auto& slot : key->values) {
@@ -144,6 +148,8 @@ Status WinePrefixRegistry::enum_value(Handle handle, std::uint32_t index, ValueR
     if (key == nullptr)
         return status;
     list_values(*key);
+    if (stopped_)
+        return registry_io_failed;
     if (index >= key->values.size())
         return status::no_more_items;
     const auto& named = key->store.values[key->values[index].name];

@@ -50,6 +50,7 @@ public:
     }
 
     bool valid = false;
+    bool read_failed = false;
     std::uint64_t reached = 0;
 
     bool feed(const char* begin, const char* end, bool last, std::uint64_t offset)
@@ -139,10 +140,11 @@ public:
         if (valid && !ended_ && window_.size() < relative_window) {
             // Pieces smaller than the window: read the rest of it apart.
             std::string more(relative_window - window_.size(), '\0');
-            std::ptrdiff_t count;
+            std::ptrdiff_t count = 0;
             while (window_.size() < relative_window
                 && (count = loader_.file_.read_at(more.data(), relative_window - window_.size(), window_.size())) > 0)
                 window_.append(more.data(), static_cast<std::size_t>(count));
+            read_failed = count < 0;
         }
         loader_.base_ = start_(relative_to_line(window_), loader_.interest_);
         for (const auto& name : loader_.interest_.names) {
@@ -431,7 +433,7 @@ FileLoader::Result FileLoader::first_pass(const Start& start)
         [&](const char* begin, const char* end, bool last, std::uint64_t offset) { return scan.feed(begin, end, last, offset); });
     scan.finish(scan.reached);
     first_done_ = true;
-    return { scan.valid, !read };
+    return { scan.valid, !read || scan.read_failed };
 }
 
 bool FileLoader::catch_up()

@@ -149,7 +149,8 @@ void WinePrefixRegistry::load(Mount mount)
         return;
     loaded_[mount] = true;
     auto& file = open_files_[mount];
-    file = files_->open(file_path(mount));
+    if (auto opened = files_->open(file_path(mount)))
+        file = std::make_unique<PinnedFile>(std::move(opened), std::clamp<std::size_t>(read_chunk_, 16, PinnedFile::default_block_size));
     auto start = [&](std::string_view relative, Interest& interest) {
         NodeIndex base = no_node;
         if (mount == machine) {
@@ -177,6 +178,8 @@ void WinePrefixRegistry::load(Mount mount)
         Interest unused;
         start({}, unused);
     }
+    if (file && file->changed())
+        stop_reading(mount);
     if (!valid)
         report_unreadable(mount);
 }
@@ -188,6 +191,12 @@ void WinePrefixRegistry::report_unreadable(Mount mount)
     unreadable_ = files_->is_directory(prefix_) ? file_path(mount) : prefix_;
 }
 
+void WinePrefixRegistry::stop_reading(Mount mount)
+{
+    report_unreadable(mount);
+    stopped_ = true;
+}
+
 void WinePrefixRegistry::complete(NodeIndex node)
 {
     ensure_loaded(node);
@@ -195,7 +204,7 @@ void WinePrefixRegistry::complete(NodeIndex node)
     if (key.complete || key.owner == none)
         return;
     if (auto& loader = loaders_[key.owner]; loader && !loader->full() && !loader->catch_up())
-        report_unreadable(static_cast<Mount>(key.owner));
+        stop_reading(static_cast<Mount>(key.owner));
 }
 
 NodeIndex WinePrefixRegistry::child_of(NodeIndex node, std::u16string_view name)
@@ -234,6 +243,10 @@ NodeIndex WinePrefixRegistry::root_node(Handle root)
 WinePrefixRegistry::OpenKey* WinePrefixRegistry::find_open_key(Handle handle, Status& status)
 {
     status = status::success;
+    if (stopped_) {
+        status = registry_io_failed;
+        return nullptr;
+    }
     if (registry::is_root(handle)) {
         auto slot = static_cast<std::uintptr_t>(handle) - 0x80000000u;
         auto& key = roots_[slot];
@@ -262,8 +275,13 @@ void WinePrefixRegistry::read_key_values(NodeIndex node, ValueStore& store)
     if (windows_.size() != open_files_.size())
         windows_.resize(open_files_.size());
     if (!read_values(hive_, hive_.key(node).first_span, file_of, read_chunk_, store, windows_)) {
-        // Only the file that failed is known to the spans: name the first one.
-        report_unreadable(static_cast<Mount>(hive_.span(hive_.key(node).first_span).file));
+        // Name the file that changed, else the key's first.
+        auto mount = static_cast<Mount>(hive_.span(hive_.key(node).first_span).file);
+        for (std::size_t index = 0; index < open_files_.size(); ++index) {
+            if (open_files_[index] && open_files_[index]->changed())
+                mount = static_cast<Mount>(index);
+        }
+        stop_reading(mount);
     }
 }
 
@@ -327,6 +345,8 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
     }
     if (status != status::success)
         return status;
+    if (stopped_)
+        return registry_io_failed;
 
     std::size_t slot;
     if (!free_slots_.empty()) {

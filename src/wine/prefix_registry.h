@@ -47,7 +47,8 @@ public:
     /// The prefix's registry files, whether they exist or not.
     std::vector<std::string> registry_files() const;
 
-    /// The size of the pieces the files are read in; tests make it tiny.
+    /// The size of the pieces the files are read in, and (up to 64 KiB) of
+    /// the blocks checked when they are read again; tests make it tiny.
     void set_read_chunk(std::size_t size) { read_chunk_ = size; }
 
     /// A key or value with its name, to sort by.
@@ -59,6 +60,8 @@ public:
     };
 
 private:
+    /// What every call answers once the registry stopped reading.
+    static constexpr Status registry_io_failed = 1016;
     enum Mount : std::uint8_t { none = 0, machine = 1, user = 2, default_user = 3 };
     struct ValueSlot {
         std::uint32_t name; ///< the value whose name is shown: the first one loaded
@@ -122,6 +125,10 @@ private:
     void load(Mount mount);
     /// The run fails naming the file that could not be read.
     void report_unreadable(Mount mount);
+    /// A file read again did not give the bytes its keys came from (or gave
+    /// none): the run fails naming it, and every later call fails, so the walk
+    /// ends there rather than write what may belong to other keys.
+    void stop_reading(Mount mount);
     /// The interest of a file whose base is `base`, from the path being opened.
     Interest interest_below(NodeIndex base) const;
     std::vector<std::u16string> path_of(NodeIndex node) const;
@@ -156,10 +163,11 @@ private:
     std::array<bool, 4> loaded_{};
     std::uint8_t loads_ = 0;
     // The files stay open while the registry lives: values are read from them on demand.
-    std::array<std::unique_ptr<RegistryFileSource::File>, 4> open_files_;
+    std::array<std::unique_ptr<PinnedFile>, 4> open_files_;
     std::array<std::unique_ptr<FileLoader>, 4> loaders_;
     std::optional<std::array<NodeIndex, 2>> performance_keys_;
     std::optional<std::string> unreadable_;
+    bool stopped_ = false;
     std::vector<OpenKey> open_keys_;
     std::vector<std::size_t> free_slots_;
     std::array<OpenKey, 4> roots_{};

@@ -40,9 +40,15 @@ unsigned char* Arena::allocate(std::size_t size)
         return large_.back().get();
     }
     if (size > free_size_) {
-        blocks_.emplace_back(!blocks_.empty());
-        free_ = blocks_.back().data();
-        free_size_ = block_size;
+        if (!small_ && size <= small_block_size) {
+            small_ = std::make_unique_for_overwrite<unsigned char[]>(small_block_size);
+            free_ = small_.get();
+            free_size_ = small_block_size;
+        } else {
+            blocks_.emplace_back(!blocks_.empty());
+            free_ = blocks_.back().data();
+            free_size_ = block_size;
+        }
     }
     auto* result = free_;
     free_ += size;

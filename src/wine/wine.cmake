@@ -8,6 +8,7 @@ target_sources(hivedump_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/loader.cpp
   ${CMAKE_CURRENT_LIST_DIR}/values.cpp
   ${CMAKE_CURRENT_LIST_DIR}/files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/pinned_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/prefix.cpp
   ${CMAKE_CURRENT_LIST_DIR}/prefix_registry.cpp
   ${CMAKE_CURRENT_LIST_DIR}/links.cpp

@@ -87,7 +87,17 @@ def names_16383(write, expected):
     expected.write(block(T + b'\\Sub', b'"' + longest + b'"=dword:00000001'))
 
 
+def many_keys(write, expected):
+    """Keys enough that the export fills a pipe many times over, each with a
+    value of its own name: a value under another key shows by its name."""
+    count = 50_000
+    write(b''.join(b'[Software\\\\T\\\\k%05d] 1700000000\n"v%05d"="of k%05d"\n' % (i, i, i) for i in range(count)))
+    expected.write(EXPORT_START + block(T))
+    expected.write(b''.join(block(T + b'\\k%05d' % i, b'"v%05d"="of k%05d"' % (i, i)) for i in range(count)))
+
+
 KINDS = {
+    'many_keys': many_keys,
     'million_siblings': million_siblings,
     'value_100mb': value_100mb,
     'hex_100mb': hex_100mb,

@@ -19,6 +19,12 @@
 #   user          run as this user (to see permissions that root would pass by)
 #   limits        bash run just before the tool starts, in its own shell: closed
 #                 descriptors, ulimit
+#   pause         bash run on the prefix while the export waits: the export goes to
+#                 @PIPE@, a named pipe read only once the pipe is full (the first pass
+#                 done) and the script has run; what came through is @OUT@. The prefix
+#                 is put back afterwards. With status 255 the export may stop early:
+#                 it must then be well-formed and hold nothing expected.reg lacks
+#                 (check_export.py)
 #   truncate      a loop case: the named file of prefix/ is cut at every byte; each run
 #                 must end with 0, or with 255 and "can't read registry", and leave a
 #                 well-formed export holding nothing that the complete export,
@@ -154,6 +160,7 @@ check_limits() {
 substitute() {
     local text=$1
     text=${text//@OUT@/$work/out.reg}
+    text=${text//@PIPE@/$work/pipe}
     text=${text//@PREFIX@/$prefix}
     text=${text//@LONG@/$long}
     text=${text//@WORK@/$work}
@@ -266,7 +273,34 @@ for name in "${cases[@]}"; do
         fi
         detail="$runs cuts, worst $((worst_millis / 1000)).$(printf %03d $((worst_millis % 1000))) s, $worst_kib KiB"
     else
+        paused=
+        if [ -f "$case_dir/pause" ]; then
+            paused=1
+            mkfifo "$work/pipe"
+            cp -a "$prefix" "$work/prefix.before"
+            # Opens the pipe without waiting for the tool; once the tool waits on a
+            # full pipe, runs the pause script, then reads what comes through.
+            prefix=$prefix work=$work python3 - "$work/pipe" "$work/out.reg" "$case_dir/pause" <<'PY' &
+import fcntl, os, subprocess, sys, termios, time
+pipe, out_path, script = sys.argv[1:4]
+fd = os.open(pipe, os.O_RDONLY | os.O_NONBLOCK)
+size = fcntl.fcntl(fd, 1032)  # F_GETPIPE_SZ
+deadline = time.time() + 5
+while time.time() < deadline and int.from_bytes(fcntl.ioctl(fd, termios.FIONREAD, b'\0' * 4), sys.byteorder) < size:
+    time.sleep(0.01)
+subprocess.run(['bash', script], check=False)
+os.set_blocking(fd, True)
+with open(out_path, 'wb') as out:
+    while chunk := os.read(fd, 1 << 16):
+        out.write(chunk)
+PY
+        fi
         run_tool "$work" "${args[@]}"
+        if [ -n "$paused" ]; then
+            wait
+            rm -rf "$work/pipe" "$prefix"
+            mv "$work/prefix.before" "$prefix"
+        fi
         check_limits "$work" "$input"
         status=$run_status
         actual_stdout=$(cat "$work/stdout"; echo x)
@@ -280,6 +314,9 @@ for name in "${cases[@]}"; do
         if [ -f "$expected" ]; then
             if [ ! -f "$work/out.reg" ]; then
                 problems+=("no export file")
+            elif [ -n "$paused" ] && [ "$status" = 255 ]; then
+                report=$(python3 "$here/check_export.py" "$expected" "$work/out.reg" 2>&1) ||
+                    problems+=("malformed export: $(echo "$report" | head -n 5)")
             elif ! cmp -s "$expected" "$work/out.reg"; then
                 at=$(cmp "$expected" "$work/out.reg" 2>&1 | head -n 1)
                 problems+=("export differs from the expected bytes ($at; sizes $(stat -c %s "$expected") and $(stat -c %s "$work/out.reg"))")

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -22,13 +23,18 @@ using namespace registry;
 constexpr std::string_view header = "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\S-1-5-21-0-0-0-1000\n\n";
 
 /// The files of a prefix held in memory, read at most `most` bytes a read,
-/// failing from read number `fail_at` on when that is set.
+/// failing from read number `fail_at` on when that is set. `change` runs
+/// before read number `change_at` after the first read that met an end.
 class ScriptedFiles final : public RegistryFileSource {
 public:
     std::map<std::string, std::string> contents;
     std::size_t most = SIZE_MAX;
     int fail_at = 0;
     int reads = 0;
+    int reads_after_end = 0;
+    int change_at = 0;
+    /// Rewrites an open file's bytes in place, or the files opened from now on.
+    std::function<void(std::string& open_bytes, std::map<std::string, std::string>& contents)> change;
 
     std::unique_ptr<File> open(const std::string& path) override
     {
@@ -52,8 +58,12 @@ private:
             ++files_.reads;
             if (files_.fail_at != 0 && files_.reads >= files_.fail_at)
                 return -1;
-            if (offset >= bytes_.size())
+            if (files_.reads_after_end != 0 && ++files_.reads_after_end == files_.change_at && files_.change)
+                files_.change(bytes_, files_.contents);
+            if (offset >= bytes_.size()) {
+                files_.reads_after_end = std::max(files_.reads_after_end, 1);
                 return 0;
+            }
             std::size_t count = std::min({ size, files_.most, bytes_.size() - static_cast<std::size_t>(offset) });
             std::memcpy(buffer, bytes_.data() + offset, count);
             return static_cast<std::ptrdiff_t>(count);
@@ -61,7 +71,7 @@ private:
 
     private:
         ScriptedFiles& files_;
-        const std::string& bytes_;
+        std::string bytes_; ///< its own: a file replaced by rename stays as it was for the reader
     };
 };
 
@@ -71,22 +81,33 @@ struct Loaded {
     std::string tree;
     bool unreadable = false;
     int reads = 0;
+    bool changed = false; ///< the change was made
+};
+
+struct Change {
+    const char* name;
+    std::function<void(std::string& open_bytes, std::map<std::string, std::string>& contents)> apply;
+    int at = 0; ///< before this read after the first read that met an end
 };
 
 /// The whole user key of a prefix whose user.reg is `contents`.
-Loaded load(const std::string& contents, std::size_t chunk, std::size_t most = SIZE_MAX, int fail_at = 0, const std::string& key = "")
+Loaded load(const std::string& contents, std::size_t chunk, std::size_t most = SIZE_MAX, int fail_at = 0, const std::string& key = "",
+    const Change& change = {})
 {
     auto files = std::make_unique<ScriptedFiles>();
     auto& scripted = *files;
     files->contents["user.reg"] = contents;
     files->most = most;
     files->fail_at = fail_at;
+    files->change = change.apply;
+    files->change_at = change.at;
     WinePrefixRegistry registry("prefix", CodePage::single_byte(1252), std::move(files));
     registry.set_read_chunk(chunk);
     Loaded loaded;
     loaded.tree = export_tree(registry, current_user, key);
     loaded.unreadable = registry.unreadable_file().has_value();
     loaded.reads = scripted.reads;
+    loaded.changed = change.at != 0 && scripted.reads_after_end >= change.at;
     return loaded;
 }
 
@@ -163,14 +184,15 @@ TEST(WineReaderChunks, AFileCutAnywhereLoadsItsWholeLines)
 
 TEST(WineReaderChunks, AFailedReadIsReported)
 {
-    auto clean = load(tricky, 32);
+    // Short reads: the pieces read ahead for the base key's name make no fewer reads.
+    auto clean = load(tricky, 32, 32);
     ASSERT_FALSE(clean.unreadable);
     ASSERT_GT(clean.reads, 10);
     // Every read of the first pass, the one that would find the end included, can fail.
-    auto first_pass = load(tricky, 32, SIZE_MAX, 0, "Nothing\\Here").reads;
+    auto first_pass = load(tricky, 32, 32, 0, "Nothing\\Here").reads;
     for (int fail_at = 1; fail_at <= first_pass; ++fail_at) {
         SCOPED_TRACE(fail_at);
-        EXPECT_TRUE(load(tricky, 32, SIZE_MAX, fail_at, "Nothing\\Here").unreadable);
+        EXPECT_TRUE(load(tricky, 32, 32, fail_at, "Nothing\\Here").unreadable);
     }
 }
 
@@ -179,6 +201,92 @@ TEST(WineReaderChunks, NotARegistryFileStopsAtTheFirstLine)
     auto loaded = load("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n" + std::string(100, 'x'), 8, 8);
     EXPECT_TRUE(loaded.unreadable);
     EXPECT_LE(loaded.reads, 3); // the header line is all it needs
+}
+
+std::string link_to(std::string_view path)
+{
+    std::string line = "#link\n\"SymbolicLinkValue\"=hex(6):";
+    for (char c : "\\Registry\\User\\S-1-5-21-0-0-0-1000\\" + std::string(path))
+        line += "0123456789abcdef"[static_cast<unsigned char>(c) >> 4] + std::string(1, "0123456789abcdef"[c & 15]) + ",00,";
+    line.pop_back();
+    return line + "\n";
+}
+
+// An export of A follows A\L to B, whose subkeys the first pass passed over:
+// the catch-up pass makes them, and follows B\M for the section through it.
+const std::string linked = std::string(header) + "[A\\\\K] 1\n\"a\"=\"one\"\n[A\\\\L] 2\n" + link_to("B")
+    + "[B] 3\n\"b\"=dword:2\n[B\\\\M] 4\n" + link_to("C")
+    + "[B\\\\M\\\\Through] 5\n\"t\"=hex:03,\\\n  04\n[B\\\\Sub] 6\n\"s\"=\"four\"\n[C] 7\n\"c\"=\"five\"\n";
+
+/// The keys of export_tree's text, each with its value lines.
+std::vector<std::pair<std::string, std::string>> blocks_of(const std::string& tree)
+{
+    std::vector<std::pair<std::string, std::string>> blocks;
+    std::istringstream lines(tree);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.starts_with(" ") && !blocks.empty())
+            blocks.back().second += line + "\n";
+        else
+            blocks.push_back({ line, "" });
+    }
+    return blocks;
+}
+
+TEST(WineReaderChunks, AFileChangedAfterItsFirstPassGivesItsKeysAsTheyWereOrStops)
+{
+    const Change changes[] = {
+        { "a block inserted in place",
+            [](std::string& bytes, auto&) { bytes.insert(header.size(), "[A\\\\New] 9\n\"n\"=\"inserted\"\n"); } },
+        { "cut in place", [](std::string& bytes, auto&) { bytes.resize(bytes.size() / 2); } },
+        { "emptied in place", [](std::string& bytes, auto&) { bytes.clear(); } },
+        { "garbage written over in place", [](std::string& bytes, auto&) { bytes.replace(bytes.size() / 3, 24, 24, '#'); } },
+        { "appended to", [](std::string& bytes, auto&) { bytes += "[A\\\\K\\\\New] 9\n\"n\"=\"appended\"\n"; } },
+        { "replaced by rename", [](std::string&, auto& contents) { contents["user.reg"] = std::string(header) + "[A] 1\n"; } },
+    };
+    for (const auto* file : { &tricky, &linked }) {
+        for (std::string key : { "", "A" }) {
+            for (std::size_t chunk : { 16, 29, 64 }) {
+                auto old = load(*file, chunk, SIZE_MAX, 0, key);
+                ASSERT_FALSE(old.unreadable);
+                std::map<std::string, std::string> old_values;
+                for (auto& [path, values] : blocks_of(old.tree))
+                    old_values[path] = values;
+                for (auto change : changes) {
+                    const bool in_place
+                        = change.name != std::string_view("appended to") && change.name != std::string_view("replaced by rename");
+                    int stops = 0;
+                    for (change.at = 2;; ++change.at) {
+                        SCOPED_TRACE(std::string(change.name) + ", key " + key + ", chunk " + std::to_string(chunk) + ", before read "
+                            + std::to_string(change.at) + (file == &linked ? ", linked" : ""));
+                        auto run = load(*file, chunk, SIZE_MAX, 0, key, change);
+                        if (!run.changed)
+                            break;
+                        if (!run.unreadable || !in_place) {
+                            // Not seen, or seen as a file that kept its bytes.
+                            EXPECT_FALSE(run.unreadable);
+                            EXPECT_EQ(run.tree, old.tree);
+                            continue;
+                        }
+                        ++stops;
+                        // Stopped: every key written was in the old file, with its
+                        // values there or none.
+                        for (auto& [path, values] : blocks_of(run.tree)) {
+                            if (path == "missing")
+                                continue;
+                            auto found = old_values.find(path);
+                            ASSERT_NE(found, old_values.end()) << path;
+                            if (!values.empty()) {
+                                EXPECT_EQ(values, found->second) << path;
+                            }
+                        }
+                    }
+                    if (in_place) {
+                        EXPECT_GT(stops, 0) << change.name << ", key " << key << ", chunk " << chunk;
+                    }
+                }
+            }
+        }
+    }
 }
 
 /// The walk of a prefix through the registry, as text.

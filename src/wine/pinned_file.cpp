@@ -1,0 +1,120 @@
+#include "wine/files.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace hivedump::wine {
+
+namespace {
+
+/// Tells a block from the one first read at its place: four lanes of eight
+/// bytes, so the check costs little beside the read itself.
+std::uint64_t fingerprint(const char* data, std::size_t size)
+{
+    constexpr std::uint64_t multiplier = 0xff51afd7ed558ccdu;
+    std::uint64_t lanes[4] = { 0x9e3779b97f4a7c15u, 0xc2b2ae3d27d4eb4fu, 0x165667b19e3779f9u, 0x27d4eb2f165667c5u };
+    std::size_t at = 0;
+    for (; at + 32 <= size; at += 32) {
+        for (std::size_t lane = 0; lane < 4; ++lane) {
+            std::uint64_t word;
+            std::memcpy(&word, data + at + 8 * lane, 8);
+            lanes[lane] = (lanes[lane] ^ word) * multiplier;
+            lanes[lane] ^= lanes[lane] >> 29;
+        }
+    }
+    std::uint64_t hash = size;
+    for (auto lane : lanes)
+        hash = (hash ^ lane) * multiplier;
+    for (; at < size; ++at)
+        hash = (hash ^ static_cast<unsigned char>(data[at])) * multiplier;
+    return hash ^ hash >> 32;
+}
+
+} // namespace
+
+PinnedFile::PinnedFile(std::unique_ptr<RegistryFileSource::File> file, std::size_t block_size)
+    : file_(std::move(file))
+    , block_size_(std::max<std::size_t>(block_size, 1))
+{
+}
+
+void PinnedFile::seal()
+{
+    fingerprints_.push_back(fingerprint(last_.get(), block_size_));
+    // The block just read is the one a read goes back to first.
+    std::swap(last_, checked_);
+    checked_index_ = fingerprints_.size() - 1;
+    last_held_ = 0;
+}
+
+const char* PinnedFile::checked_block(std::size_t index)
+{
+    if (index == checked_index_)
+        return checked_.get();
+    if (!checked_)
+        checked_ = std::make_unique_for_overwrite<char[]>(block_size_);
+    checked_index_ = SIZE_MAX;
+    std::size_t held = 0;
+    while (held < block_size_) {
+        auto count = file_->read_at(checked_.get() + held, block_size_ - held, index * std::uint64_t{ block_size_ } + held);
+        if (count < 0)
+            return nullptr;
+        if (count == 0)
+            break;
+        held += static_cast<std::size_t>(count);
+    }
+    // Shorter now, or other bytes: not the file the keys were read from.
+    if (held != block_size_ || fingerprint(checked_.get(), block_size_) != fingerprints_[index]) {
+        changed_ = true;
+        return nullptr;
+    }
+    checked_index_ = index;
+    return checked_.get();
+}
+
+std::ptrdiff_t PinnedFile::read_at(char* buffer, std::size_t size, std::uint64_t offset)
+{
+    if (changed_)
+        return -1;
+    size = static_cast<std::size_t>(std::min<std::uint64_t>(size, UINT64_MAX - offset));
+    std::size_t copied = 0;
+    while (copied < size) {
+        if (last_held_ == block_size_)
+            seal();
+        const std::uint64_t at = offset + copied;
+        const std::uint64_t whole = fingerprints_.size() * std::uint64_t{ block_size_ };
+        if (at < whole) {
+            const char* block = checked_block(static_cast<std::size_t>(at / block_size_));
+            if (block == nullptr)
+                return -1;
+            const auto within = static_cast<std::size_t>(at % block_size_);
+            const auto count = std::min(block_size_ - within, size - copied);
+            std::memcpy(buffer + copied, block + within, count);
+            copied += count;
+            continue;
+        }
+        const std::uint64_t read_end = whole + last_held_;
+        if (at >= read_end) {
+            // Bytes never read yet: read on, up to what is asked for.
+            if (ended_)
+                break;
+            if (!last_)
+                last_ = std::make_unique_for_overwrite<char[]>(block_size_);
+            const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block_size_ - last_held_, offset + size - read_end));
+            const auto count = file_->read_at(last_.get() + last_held_, wanted, read_end);
+            if (count < 0)
+                return -1;
+            if (count == 0)
+                ended_ = true;
+            last_held_ += static_cast<std::size_t>(count);
+            continue;
+        }
+        const auto within = static_cast<std::size_t>(at - whole);
+        const auto count = std::min(last_held_ - within, size - copied);
+        std::memcpy(buffer + copied, last_.get() + within, count);
+        copied += count;
+    }
+    return static_cast<std::ptrdiff_t>(copied);
+}
+
+} // namespace hivedump::wine
