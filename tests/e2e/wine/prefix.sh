@@ -15,10 +15,12 @@
 # code page.  Wine's own chatter goes to PREFIX/.hivedump-log.
 #
 # A created prefix keeps one wineserver running until it is stopped or destroyed.
-# Left to itself, a wineserver ends a few seconds after its last program; a program
-# started in that moment can reach a server that is already going away, and on a
-# busy machine a step of a test then failed for no fault of its own.  A server that
-# stays up also spares each step Wine's start-up, seconds under load.
+# Left to itself, a wineserver closes its socket soon after its last program ends,
+# then saves the registry and exits.  A program started in between waits for that
+# exit and gives up after about six seconds ("a wine server seems to be running,
+# but I cannot connect to it", status 1); on a busy machine the exit can take that
+# long, and a step of a test failed for no fault of its own.  A server that stays
+# up also spares each step Wine's start-up, seconds under load.
 
 hivedump_find_wine() {
     HIVEDUMP_WINE64=${HIVEDUMP_WINE64:-}
