@@ -54,19 +54,20 @@ if ! hivedump_prefix_run "$prefix" wineboot -i >"$work/boot.log" 2>&1; then
     tail -n 20 "$work/boot.log"
     exit 1
 fi
-hivedump_prefix_flush "$prefix"
+hivedump_prefix_wait "$prefix"
 registry_files="system.reg user.reg userdef.reg"
 for name in $registry_files; do
     cp "$prefix/$name" "$work/booted/$name"
 done
 
 # Runs the Windows build on KEY: its status, messages (line ends as the Linux
-# tool writes them) and file into $work/wine.*.
+# tool writes them) and file into $work/wine.*; standard error, Wine's and the
+# build's, into $work/wine.err, shown when the statuses differ.
 export_wine() {
     local status=0
     rm -f "$work/wine.reg"
     hivedump_prefix_run "$prefix" "$exe" "$1" "$(_hivedump_windows_path "$work")\\wine.reg" \
-        >"$work/wine.out" 2>/dev/null || status=$?
+        >"$work/wine.out" 2>"$work/wine.err" </dev/null || status=$?
     echo "$status" >"$work/wine.status"
     sed -i 's/\r$//' "$work/wine.out"
 }
@@ -82,7 +83,8 @@ export_native() {
 # Says how the two runs differ, or nothing when they agree.
 difference() {
     if ! cmp -s "$work/wine.status" "$work/native.status"; then
-        echo "status: wine $(cat "$work/wine.status"), native $(cat "$work/native.status")"
+        echo "status: wine $(cat "$work/wine.status"), native $(cat "$work/native.status"); standard error under Wine:"
+        head -n 12 "$work/wine.err" | sed 's/^/    /'
     elif ! cmp -s "$work/wine.out" "$work/native.out"; then
         echo "messages: wine $(head -c 300 "$work/wine.out"), native $(head -c 300 "$work/native.out")"
     elif [ -f "$work/wine.reg" ] && [ ! -f "$work/native.reg" ]; then
@@ -99,14 +101,14 @@ failed=0
 for ((seed = first; seed < first + count; ++seed)); do
     if ((seed % 2 == 0)); then lang=C.UTF-8; else lang=ja_JP.UTF-8; fi
     echo "$lang" >"$prefix/.hivedump-lang"
-    _hivedump_env "$prefix" "$HIVEDUMP_WINESERVER" -k >/dev/null 2>&1
-    hivedump_prefix_flush "$prefix" >/dev/null 2>&1
     rm -rf "$work/generated"
     "$generator" "$seed" "$work/generated" || { echo "seed $seed: the generator failed"; exit 1; }
     for name in $registry_files; do
         cat "$work/booted/$name" "$work/generated/$name" >"$prefix/$name"
         cp "$prefix/$name" "$work/files/$name"
     done
+    # One server reads the files and serves every export of the seed.
+    hivedump_prefix_serve "$prefix"
     differed=0
     while IFS= read -r key; do
         export_wine "$key"
@@ -128,8 +130,7 @@ for ((seed = first; seed < first + count; ++seed)); do
             echo "ok   seed $seed [$lang] $key: $(grep -c '^\[' "$work/native.reg" 2>/dev/null) keys"
         fi
     done <"$work/generated/keys"
-    _hivedump_env "$prefix" "$HIVEDUMP_WINESERVER" -k >/dev/null 2>&1
-    hivedump_prefix_flush "$prefix" >/dev/null 2>&1
+    hivedump_prefix_stop "$prefix"
     if ((differed)); then
         echo "     seed $seed: the prefix's files and both exports are in $keep/$seed"
         failed=$((failed + 1))

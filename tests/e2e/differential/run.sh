@@ -35,21 +35,50 @@ HKEY_CLASSES_ROOT\CLSID
 HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\Time Zones
 HKEY_LOCAL_MACHINE\Software\Wow6432Node\Classes'
 
+# Runs a Windows program in a prefix; when it fails, Wine's exit status and
+# standard error are shown and the run ends.
+wine_step() { # prefix lang program args...
+    step_prefix=$1
+    step_lang=$2
+    shift 2
+    step_status=0
+    LANG=$step_lang WINEPREFIX=$step_prefix $wine "$@" >/dev/null 2>"$work/step.stderr" || step_status=$?
+    if [ "$step_status" != 0 ]; then
+        echo "FAIL [$step_lang] wine64 $*: exit status $step_status; standard error:"
+        head -n 20 "$work/step.stderr" | sed 's/^/    /'
+        exit 1
+    fi
+}
+
+# A booted prefix whose wineserver has ended: the boot is over and saved.
+boot_prefix() { # prefix lang
+    mkdir -p "$1"
+    wine_step "$1" "$2" wineboot -i
+    WINEPREFIX=$1 $wineserver -w
+}
+
 make_prefix() { # name lang
     prefix=$work/prefix-$1
-    mkdir -p "$prefix"
-    LANG=$2 WINEPREFIX=$prefix $wine wineboot -i >/dev/null 2>&1
+    boot_prefix "$prefix" "$2"
+    # One server for all the imports: a server left to end by itself a few
+    # seconds after each program could be going away as the next one starts.
+    WINEPREFIX=$prefix $wineserver -p >/dev/null 2>&1 </dev/null
     for data in "$here"/data/*.reg; do
         case $data in
         *.utf8.reg)
             # Names beyond ASCII travel as UTF-16, whatever the code page.
             converted=$work/$(basename "$data" .utf8.reg).reg
             { printf '\377\376'; sed 's/$/\r/' "$data" | iconv -f UTF-8 -t UTF-16LE; } >"$converted"
-            LANG=$2 WINEPREFIX=$prefix $wine regedit /s "$converted" >/dev/null 2>&1
+            wine_step "$prefix" "$2" regedit /s "$converted"
             ;;
-        *) LANG=$2 WINEPREFIX=$prefix $wine regedit /s "$data" >/dev/null 2>&1 ;;
+        *) wine_step "$prefix" "$2" regedit /s "$data" ;;
         esac
     done
+    # -k saves the registry before the server ends.
+    WINEPREFIX=$prefix $wineserver -k || {
+        echo "FAIL [$2]: the wineserver of the imports was gone before it was stopped"
+        exit 1
+    }
     WINEPREFIX=$prefix $wineserver -w
     # Links cannot be made through regedit: they go into the file while no
     # wineserver runs, and Wine loads them from there.
@@ -73,7 +102,7 @@ compare_key() { # prefix lang codepage key [files the Linux tool reads, else the
     out=$work/out
     rm -f "$out"-*.reg
     status_wine=0
-    env "$locale_variable=$2" WINEPREFIX="$prefix" $wine "$exe" "$4" 'Z:'"$(echo "$out-wine.reg" | tr / '\\')" >"$out-wine.stdout" 2>/dev/null || status_wine=$?
+    env "$locale_variable=$2" WINEPREFIX="$prefix" $wine "$exe" "$4" 'Z:'"$(echo "$out-wine.reg" | tr / '\\')" >"$out-wine.stdout" 2>"$out-wine.stderr" </dev/null || status_wine=$?
     # Wine's components rewrite some values each time they start; wait for
     # the server to save what this run saw before reading the files.
     WINEPREFIX=$prefix $wineserver -w
@@ -83,6 +112,8 @@ compare_key() { # prefix lang codepage key [files the Linux tool reads, else the
         echo "FAIL [$2] $4: status wine $status_wine, native $status_native"
         echo "    wine said: $(head -c 300 "$out-wine.stdout")"
         echo "    native said: $(head -c 300 "$out-native.stdout")"
+        echo "    standard error under Wine:"
+        head -n 20 "$out-wine.stderr" | sed 's/^/    /'
         failures=$((failures + 1))
         return
     fi
@@ -122,9 +153,7 @@ for setting in "fresh C.UTF-8 1252" "data C.UTF-8 1252" "data ja_JP.UTF-8 932"; 
     name=$1-$(echo "$2" | tr -d .)
     if [ "$1" = fresh ]; then
         prefix=$work/prefix-$name
-        mkdir -p "$prefix"
-        LANG=$2 WINEPREFIX=$prefix $wine wineboot -i >/dev/null 2>&1
-        WINEPREFIX=$prefix $wineserver -w
+        boot_prefix "$prefix" "$2"
     else
         make_prefix "$name" "$2"
     fi

@@ -77,10 +77,23 @@ out_windows=$(_hivedump_windows_path "$work/out")
 hivedump_prefix_run "$prefix" "$work/churn.exe" "$key_path" "$seconds" >"$work/churn.out" 2>"$work/churn.err" </dev/null &
 churn_pid=$!
 # Exports start once churn has made the key; an export of a missing key proves little.
+# churn and these queries start side by side: the prefix's wineserver, up since
+# the prefix was made, is the one both reach.
+made=0
 for _ in $(seq 100); do
-    hivedump_prefix_run "$prefix" reg query "$key" >/dev/null 2>&1 </dev/null && break
+    if hivedump_prefix_run "$prefix" reg query "$key" >>"$prefix/.hivedump-log" 2>&1 </dev/null; then
+        made=1
+        break
+    fi
+    kill -0 "$churn_pid" 2>/dev/null || break
     sleep 0.1
 done
+if [ "$made" = 0 ]; then
+    wait "$churn_pid"
+    echo "FAIL: churn did not make $key (churn: status $?, $(head -c 300 "$work/churn.err"))"
+    churn_pid=
+    exit 1
+fi
 
 exports=0
 failures=0

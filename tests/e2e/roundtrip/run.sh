@@ -123,9 +123,9 @@ add_line_break_names() {
             key="$key\\${subkey%.}"
         fi
         name=$(printf '%b.' "$name")
-        if ! hivedump_prefix_run "$prefix" reg add "$key" /v "${name%.}" /t REG_SZ /d "$data" /f \
-            >>"$prefix/.hivedump-log" 2>&1; then
-            echo "FAIL $lang: reg add of a line break name did not succeed"
+        if ! hivedump_prefix_call "$prefix" reg add "$key" /v "${name%.}" /t REG_SZ /d "$data" /f \
+            >>"$prefix/.hivedump-log"; then
+            echo "FAIL $lang: reg add of a line break name did not succeed (why: above)"
             return 1
         fi
     done 3<"$here/data/line_break_names.txt"
@@ -169,8 +169,8 @@ export_key() {
 list_registry() {
     local prefix=$1 path=$2 file=$3
     rm -f "$file"
-    hivedump_prefix_run "$prefix" "$regbytes" "$path" "$(_hivedump_windows_path "$(dirname "$file")")\\$(basename "$file")" \
-        >/dev/null 2>&1 </dev/null || echo "! regbytes failed" >>"$file"
+    hivedump_prefix_call "$prefix" "$regbytes" "$path" "$(_hivedump_windows_path "$(dirname "$file")")\\$(basename "$file")" \
+        >>"$prefix/.hivedump-log" </dev/null || echo "! regbytes failed (why: above)" >>"$file"
 }
 
 run_case() {
@@ -186,20 +186,24 @@ run_case() {
         return 1
     fi
     export_key "$prefix" "$full" "$dir/first.reg" "$label" "$expected/$key.first.stdout" || return 1
-    if ! hivedump_prefix_run "$prefix" reg delete "$full" /f >>"$prefix/.hivedump-log" 2>&1; then
-        note_failure "$label" "reg delete did not succeed"
+    if ! hivedump_prefix_call "$prefix" reg delete "$full" /f >>"$prefix/.hivedump-log"; then
+        note_failure "$label" "reg delete did not succeed (why: above)"
         return 1
     fi
-    if hivedump_prefix_run "$prefix" reg query "$full" >/dev/null 2>&1; then
+    if hivedump_prefix_run "$prefix" reg query "$full" >>"$prefix/.hivedump-log" 2>&1; then
         note_failure "$label" "the key is still there after reg delete"
         return 1
     fi
-    hivedump_prefix_run "$prefix" regedit /s "$(_hivedump_windows_path "$dir/first.reg")" >>"$prefix/.hivedump-log" 2>&1
+    if ! hivedump_prefix_call "$prefix" regedit /s "$(_hivedump_windows_path "$dir/first.reg")" >>"$prefix/.hivedump-log"; then
+        note_failure "$label" "regedit /s did not succeed (why: above)"
+        return 1
+    fi
     export_key "$prefix" "$full" "$dir/second.reg" "$label" "$expected/$key.second.stdout" || return 1
     list_registry "$prefix" "$path" "$dir/after.registry"
     if [ "$key" = LineBreakNames ]; then
         # No value name of data/line_break_names.txt may reach out of the exported key.
-        if hivedump_prefix_run "$prefix" reg query HKEY_CURRENT_USER /ve 2>/dev/null | grep -q 706C616E746564; then
+        # Without a default value reg query fails: nothing to report then.
+        if hivedump_prefix_run "$prefix" reg query HKEY_CURRENT_USER /ve 2>>"$prefix/.hivedump-log" | grep -q 706C616E746564; then
             echo "FAIL $label: the import set the default value of HKEY_CURRENT_USER"
             problems=1
         fi
@@ -245,7 +249,7 @@ count=0
 for lang in $langs; do
     prefix=${prefix_of[$lang]}
     add_line_break_names "$prefix" || failed+=("$lang line break names")
-    keys=$(hivedump_prefix_run "$prefix" reg query "$root" 2>/dev/null | tr -d '\r' | sed -n "s/^HKEY_CURRENT_USER\\\\Software\\\\HivedumpTest\\\\RoundTrip\\\\//p" | sort)
+    keys=$(hivedump_prefix_call "$prefix" reg query "$root" | tr -d '\r' | sed -n "s/^HKEY_CURRENT_USER\\\\Software\\\\HivedumpTest\\\\RoundTrip\\\\//p" | sort)
     if [ -z "$keys" ]; then
         note_failure "$lang" "no case keys below $root"
         continue

@@ -4,12 +4,23 @@
 #   p=$(hivedump_prefix_create LANG DATADIR) # new prefix, booted, DATADIR/*.reg and
 #                                            # DATADIR/LANG/*.reg imported
 #   hivedump_prefix_run "$p" CMD ARGS...     # run a Windows program in it (wine64 CMD ARGS)
-#   hivedump_prefix_flush "$p"               # wait until wineserver has saved *.reg
+#   hivedump_prefix_call "$p" CMD ARGS...    # the same, and on failure say why on stderr
+#   hivedump_prefix_wait "$p"                # wait for its wineserver to end by itself
+#   hivedump_prefix_stop "$p"                # end its wineserver: *.reg hold everything
+#   hivedump_prefix_serve "$p"               # start a wineserver that stays up
 #   hivedump_prefix_destroy "$p"             # stop its wineserver, remove it
 #
 # The locale is fixed per prefix because it decides Wine's ANSI code page (C.UTF-8 gives
 # 1252, ja_JP.UTF-8 gives 932), and .reg files in the REGEDIT4 form are read in that
 # code page.  Wine's own chatter goes to PREFIX/.hivedump-log.
+#
+# A created prefix keeps one wineserver running until it is stopped or destroyed.
+# Left to itself, a wineserver closes its socket soon after its last program ends,
+# then saves the registry and exits.  A program started in between waits for that
+# exit and gives up after about six seconds ("a wine server seems to be running,
+# but I cannot connect to it", status 1); on a busy machine the exit can take that
+# long, and a step of a test failed for no fault of its own.  A server that stays
+# up also spares each step Wine's start-up, seconds under load.
 
 hivedump_find_wine() {
     HIVEDUMP_WINE64=${HIVEDUMP_WINE64:-}
@@ -50,8 +61,47 @@ hivedump_prefix_run() {
     _hivedump_env "$prefix" "$HIVEDUMP_WINE64" "$@"
 }
 
-hivedump_prefix_flush() {
+# Runs like hivedump_prefix_run; Wine's standard error goes to the prefix's log,
+# and when the program fails, its exit status and that standard error go to ours.
+# WINEDEBUG=-all silences the debug channels only: what Wine itself reports on a
+# failure (a lost server, a program it cannot load) still lands here.
+hivedump_prefix_call() {
+    local prefix=$1 status
+    shift
+    hivedump_prefix_run "$prefix" "$@" 2>"$prefix/.hivedump-stderr"
+    status=$?
+    cat "$prefix/.hivedump-stderr" >>"$prefix/.hivedump-log"
+    if [ "$status" != 0 ]; then
+        {
+            printf 'wine64'
+            printf ' %q' "$@"
+            printf ' (LANG=%s): exit status %s; standard error:\n' "$(cat "$prefix/.hivedump-lang")" "$status"
+            if [ -s "$prefix/.hivedump-stderr" ]; then
+                head -n 20 "$prefix/.hivedump-stderr" | sed 's/^/    /'
+            else
+                echo "    (empty)"
+            fi
+        } >&2
+    fi
+    return "$status"
+}
+
+# Waits for the prefix's wineserver to end by itself, which it does once the
+# programs it serves are gone; what it holds of the registry is then in *.reg.
+hivedump_prefix_wait() {
     _hivedump_env "$1" "$HIVEDUMP_WINESERVER" -w
+}
+
+hivedump_prefix_serve() {
+    # -p: no timeout. A daemon that inherited the caller's output would keep a
+    # pipe reading from it open.
+    _hivedump_env "$1" "$HIVEDUMP_WINESERVER" -p >>"$1/.hivedump-log" 2>&1 </dev/null
+}
+
+# -k saves the registry before the server ends.
+hivedump_prefix_stop() {
+    _hivedump_env "$1" "$HIVEDUMP_WINESERVER" -k >>"$1/.hivedump-log" 2>&1
+    hivedump_prefix_wait "$1" >>"$1/.hivedump-log" 2>&1
 }
 
 hivedump_prefix_create() {
@@ -66,11 +116,18 @@ hivedump_prefix_create() {
     fi
     # wineboot leaves services running; importing only after they are done keeps their
     # writes from racing ours.
-    hivedump_prefix_flush "$prefix" >>"$log" 2>&1
+    hivedump_prefix_wait "$prefix" >>"$log" 2>&1
+    if ! hivedump_prefix_serve "$prefix"; then
+        _hivedump_prefix_abandon "$prefix" "wineserver did not start"
+        return 1
+    fi
     for file in "$data"/*.reg "$data/$lang"/*.reg; do
         [ -f "$file" ] || continue
         # regedit /s exits 0 even for a file it could not parse; the check below catches that.
-        hivedump_prefix_run "$prefix" regedit /s "$(_hivedump_windows_path "$file")" >>"$log" 2>&1
+        if ! hivedump_prefix_run "$prefix" regedit /s "$(_hivedump_windows_path "$file")" >>"$log" 2>&1; then
+            _hivedump_prefix_abandon "$prefix" "regedit failed on $file"
+            return 1
+        fi
     done
     if ! hivedump_prefix_run "$prefix" reg query 'HKEY_CURRENT_USER\Software\HivedumpTest' >>"$log" 2>&1; then
         _hivedump_prefix_abandon "$prefix" "the test data did not import"
@@ -91,8 +148,7 @@ hivedump_prefix_destroy() {
     local prefix=$1
     # Only ever remove what hivedump_prefix_create made.
     [ -n "$prefix" ] && [ -f "$prefix/.hivedump-lang" ] || return 0
-    _hivedump_env "$prefix" "$HIVEDUMP_WINESERVER" -k >/dev/null 2>&1
-    _hivedump_env "$prefix" "$HIVEDUMP_WINESERVER" -w >/dev/null 2>&1
+    hivedump_prefix_stop "$prefix"
     rm -rf "$prefix"
 }
 
