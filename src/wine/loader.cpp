@@ -146,7 +146,9 @@ public:
                 window_.append(more.data(), static_cast<std::size_t>(count));
             read_failed = count < 0;
         }
-        loader_.base_ = start_(relative_to_line(window_), loader_.interest_);
+        // A file that is no registry file names no user key, however much of
+        // it the first piece happened to hold.
+        loader_.base_ = start_(valid ? relative_to_line(window_) : std::string{}, loader_.interest_);
         for (const auto& name : loader_.interest_.names) {
             std::u16string folded;
             for (char16_t unit : name)
