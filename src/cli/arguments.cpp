@@ -6,11 +6,11 @@ namespace hivedump {
 
 std::size_t command_line_units(std::string_view text, const CodePage& code_page)
 {
-    constexpr std::uint32_t utf8 = 65001;
+    const bool utf8 = code_page.number() == CodePage::utf8;
     std::size_t units = 0;
     for (std::size_t at = 0; at < text.size(); ++at) {
         auto byte = static_cast<unsigned char>(text[at]);
-        if (code_page.number() == utf8) {
+        if (utf8) {
             // Continuation bytes add nothing; a four-byte sequence is a pair.
             if ((byte & 0xC0) != 0x80)
                 units += byte >= 0xF0 ? 2 : 1;

@@ -10,6 +10,9 @@ namespace hivedump {
 /// name, so that a number alone never stands for a code page's lead bytes.
 class CodePage {
 public:
+    /// UTF-8 as the ANSI code page: Wine's choice for a locale that has none.
+    static constexpr std::uint32_t utf8 = 65001;
+
     /// A single-byte code page: no byte is a lead byte.
     static CodePage single_byte(std::uint32_t number = 1252) { return CodePage(number); }
 

@@ -181,7 +181,7 @@ void read_euc_jp(std::string_view text, std::u16string& units)
 {
     iconv_t opened = iconv_open("UTF-16LE", "EUC-JP");
     if (opened == reinterpret_cast<iconv_t>(-1))
-        return AnsiConverter(AnsiConverter::utf8).to_utf16(text, units);
+        return AnsiConverter(CodePage::utf8).to_utf16(text, units);
     // Closed however the conversion ends: an allocation below may throw.
     auto close = [](void* descriptor) { iconv_close(static_cast<iconv_t>(descriptor)); };
     std::unique_ptr<void, decltype(close)> converter(opened, close);
@@ -240,7 +240,7 @@ std::string locale_to_code_page(std::string_view text, std::string_view charset,
     } else {
         // UTF-8, and any character set Wine has no code page for, read as Wine
         // reads UTF-8: a broken sequence is U+FFFD.
-        AnsiConverter(AnsiConverter::utf8).to_utf16(text, units);
+        AnsiConverter(CodePage::utf8).to_utf16(text, units);
     }
     std::string result;
     AnsiConverter(code_page.number()).append(view_of(units), result);

@@ -150,8 +150,8 @@ AnsiConverter::AnsiConverter(std::uint32_t code_page)
     auto& tables = made[code_page];
     if (!tables) {
         tables = std::make_shared<Tables>();
-        const auto* table = code_page == utf8 ? nullptr : find_table(code_page);
-        if (table == nullptr && code_page != utf8) {
+        const auto* table = code_page == CodePage::utf8 ? nullptr : find_table(code_page);
+        if (table == nullptr && code_page != CodePage::utf8) {
             code_page = 1252;
             table = find_table(code_page);
         }
@@ -171,7 +171,7 @@ AnsiConverter::AnsiConverter(std::uint32_t code_page)
     }
     tables_ = tables;
     code_page_ = tables->code_page;
-    utf8_ = code_page_ == utf8;
+    utf8_ = code_page_ == CodePage::utf8;
     double_byte_ = tables->double_byte;
     low_units_single_ = tables->low_units_single;
 }

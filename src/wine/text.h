@@ -1,5 +1,7 @@
 #pragma once
 
+#include "code_page/code_page.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -76,8 +78,6 @@ public:
     ~AnsiConverter();
     AnsiConverter(const AnsiConverter&) = delete;
     AnsiConverter& operator=(const AnsiConverter&) = delete;
-
-    static constexpr std::uint32_t utf8 = 65001;
 
     std::uint32_t code_page() const { return code_page_; }
     bool is_double_byte() const { return double_byte_; }

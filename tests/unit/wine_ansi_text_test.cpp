@@ -62,7 +62,7 @@ TEST(AnsiText, Utf8CharacterThatDoesNotFitIsLeftOutWhole)
         { u"\U0001F600", 3, "" },
         { u"x\xd800", 3, "x" },
     };
-    AnsiConverter converter(AnsiConverter::utf8);
+    AnsiConverter converter(CodePage::utf8);
     for (const auto& c : cases) {
         std::string out(c.capacity, '\x55');
         auto written = converter.convert(view_of(c.text), out.data(), out.size());
@@ -108,7 +108,7 @@ TEST(AnsiText, Utf8IsReadAsWineReadsIt)
             u"\ufffd\ufffdA" },
         { "\xe3\xc3\xa9", u"\ufffd\u00e9" },
     };
-    AnsiConverter converter(AnsiConverter::utf8);
+    AnsiConverter converter(CodePage::utf8);
     for (const auto& c : cases)
         EXPECT_EQ(converter.to_utf16(c.bytes), c.expected) << c.bytes;
 }
