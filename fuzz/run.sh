@@ -16,7 +16,10 @@ cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDe
     -DHIVEDUMP_FUZZ=ON -DHIVEDUMP_FUZZ_SANITIZE="${HIVEDUMP_FUZZ_SANITIZE:-ON}" -DHIVEDUMP_TESTS=OFF -DHIVEDUMP_WINE_TESTS=OFF >/dev/null
 cmake --build "$build" --target hivedump_fuzzers -j "$jobs"
 
-export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1
+# Every input takes and frees the memory of a whole registry: a quarantine of
+# 64 MiB (still hundreds of inputs' worth) and allocation stacks of 8 frames
+# save about a tenth of the time.
+export ASAN_OPTIONS=halt_on_error=1:detect_leaks=1:quarantine_size_mb=64:malloc_context_size=8
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 failed=0
 total=0
