@@ -23,6 +23,18 @@ std::size_t command_line_units(std::string_view text, const CodePage& code_page)
     return units;
 }
 
+std::optional<registry::View> view_from_variable(const char* value)
+{
+    if (value == nullptr)
+        return registry::View::own;
+    std::string_view text(value);
+    if (text == "32")
+        return registry::View::bits32;
+    if (text == "64")
+        return registry::View::bits64;
+    return std::nullopt;
+}
+
 bool is_banner_switch(std::string_view argument)
 {
     constexpr std::array<std::string_view, 4> spellings{ "-v", "/v", "-V", "/V" };

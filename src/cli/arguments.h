@@ -1,8 +1,10 @@
 #pragma once
 
 #include "code_page/code_page.h"
+#include "registry/registry.h"
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -33,6 +35,15 @@ inline constexpr std::size_t max_command_line_units = 32767;
 
 /// The UTF-16 units that `text`, in `code_page`, takes on a command line.
 std::size_t command_line_units(std::string_view text, const CodePage& code_page);
+
+/// The environment variable that chooses the registry view; the usage line
+/// is fixed, so the choice cannot be an argument.
+inline constexpr const char* view_variable = "HIVEDUMP_VIEW";
+inline constexpr std::string_view view_variable_error = "HIVEDUMP_VIEW must be 32 or 64, or unset\n";
+
+/// The view the variable's value asks for: unset (null) is the program's
+/// own, "32" and "64" the 32-bit and 64-bit views; nullopt for anything else.
+std::optional<registry::View> view_from_variable(const char* value);
 
 /// True for exactly "-v", "/v", "-V" and "/V".
 bool is_banner_switch(std::string_view argument);

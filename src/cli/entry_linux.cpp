@@ -8,6 +8,7 @@
 #include "wine/server.h"
 
 #include <clocale>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -34,9 +35,16 @@ int run_linux_entry(int argc, char** argv)
             arguments[key] = wine::locale_to_code_page(arguments[key], code_page);
     }
 
+    auto console = make_console();
+    auto view = view_from_variable(std::getenv(view_variable));
+    if (!view) {
+        console->write(view_variable_error);
+        console->close();
+        return -1;
+    }
     std::string prefix = wine::find_wine_prefix();
     wine::WinePrefixRegistry registry(prefix, code_page);
-    auto console = make_console();
+    registry.set_view(*view);
     auto files = make_platform_files(registry.registry_files());
     RunEnvironment environment = prefix_run_environment(registry, *console, *files);
     // A running wineserver saves its registry only now and then.

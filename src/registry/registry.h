@@ -29,6 +29,11 @@ inline bool is_gone(Status status)
     return status == status::file_not_found || status == status::no_more_items || status == status::key_deleted;
 }
 
+/// Which registry a program sees on 64-bit Windows: its own, or the one a
+/// 32-bit or a 64-bit program sees (KEY_WOW64_32KEY, KEY_WOW64_64KEY). On
+/// 32-bit Windows there is one, whatever is asked.
+enum class View : std::uint8_t { own, bits32, bits64 };
+
 /// An open key, or one of the predefined root keys below.
 enum class Handle : std::uintptr_t {};
 inline constexpr Handle classes_root{ 0x80000000u };

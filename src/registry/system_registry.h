@@ -6,7 +6,8 @@
 
 namespace hivedump::registry {
 
-/// The registry of the system the program runs on, through its own API.
-std::unique_ptr<Registry> open_system_registry();
+/// The registry of the system the program runs on, through its own API, in
+/// that view.
+std::unique_ptr<Registry> open_system_registry(View view);
 
 } // namespace hivedump::registry

@@ -53,15 +53,18 @@ NtQueryKeyFunction find_nt_query_key()
 
 class Win32Registry final : public Registry {
 public:
-    Win32Registry()
+    explicit Win32Registry(View view)
         : nt_query_key_(find_nt_query_key())
+        , view_access_(view == View::bits32 ? KEY_WOW64_32KEY
+                  : view == View::bits64    ? KEY_WOW64_64KEY
+                                            : 0)
     {
     }
 
     Status open_key(Handle parent, const std::string& path, Handle& key) override
     {
         HKEY opened = nullptr;
-        LONG status = RegOpenKeyExA(to_hkey(parent), path.c_str(), 0, KEY_READ, &opened);
+        LONG status = RegOpenKeyExA(to_hkey(parent), path.c_str(), 0, KEY_READ | view_access_, &opened);
         if (status == ERROR_SUCCESS)
             key = from_hkey(opened);
         return status;
@@ -71,7 +74,7 @@ public:
     {
         // The link key itself opens when what it points to does not.
         HKEY opened = nullptr;
-        if (RegOpenKeyExA(to_hkey(key), name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE, &opened) != ERROR_SUCCESS)
+        if (RegOpenKeyExA(to_hkey(key), name.c_str(), REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view_access_, &opened) != ERROR_SUCCESS)
             return false;
         RegCloseKey(opened);
         return true;
@@ -137,10 +140,11 @@ public:
 
 private:
     NtQueryKeyFunction nt_query_key_;
+    REGSAM view_access_;
 };
 
 } // namespace
 
-std::unique_ptr<Registry> open_system_registry() { return std::make_unique<Win32Registry>(); }
+std::unique_ptr<Registry> open_system_registry(View view) { return std::make_unique<Win32Registry>(view); }
 
 } // namespace hivedump::registry

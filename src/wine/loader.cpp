@@ -31,6 +31,30 @@ std::string relative_to_line(std::string_view text)
     return path;
 }
 
+/// Whether the lines before the first section say "#arch=win32", as Wine
+/// writes into the files of a 32-bit prefix.
+bool declares_win32(std::string_view text)
+{
+    constexpr std::string_view marker = "\n#arch=win32";
+    auto sections = text.find("\n[");
+    for (auto at = text.find(marker); at != std::string_view::npos && at < sections; at = text.find(marker, at + 1)) {
+        auto after = at + marker.size();
+        if (after == text.size() || text[after] == '\r' || text[after] == '\n')
+            return true;
+    }
+    return false;
+}
+
+bool names_wow64_node(const SectionHeader& header)
+{
+    static const std::u16string wow64_node = u"Wow6432Node";
+    for (std::size_t index = 0; index < header.names().size(); ++index) {
+        if (names_equal(header.name(index), view_of(wow64_node)))
+            return true;
+    }
+    return false;
+}
+
 using Agreement = SectionHeader::Agreement;
 
 } // namespace
@@ -149,6 +173,7 @@ public:
         // A file that is no registry file names no user key, however much of
         // it the first piece happened to hold.
         loader_.base_ = start_(valid ? relative_to_line(window_) : std::string{}, loader_.interest_);
+        loader_.win32_ = valid && declares_win32(window_);
         for (const auto& name : loader_.interest_.names) {
             std::u16string folded;
             for (char16_t unit : name)
@@ -210,6 +235,16 @@ private:
             agreed_ = true;
             make();
             return true;
+        }
+        if (loader_.wow64_sections_ && text_.may_name_wow64_node()) {
+            if (!text_.decode()) {
+                state_ = State::failed;
+                return true;
+            }
+            if (names_wow64_node(text_)) {
+                make();
+                return true;
+            }
         }
         const auto& base = tree_.key(loader_.base_);
         if (tree_.link_count() != 0 && (base.link || base.link_below)) {
@@ -435,7 +470,7 @@ FileLoader::Result FileLoader::first_pass(const Start& start)
         [&](const char* begin, const char* end, bool last, std::uint64_t offset) { return scan.feed(begin, end, last, offset); });
     scan.finish(scan.reached);
     first_done_ = true;
-    return { scan.valid, !read || scan.read_failed };
+    return { scan.valid, !read || scan.read_failed, win32_ };
 }
 
 bool FileLoader::catch_up()

@@ -36,6 +36,7 @@ public:
     struct Result {
         bool valid = false; ///< false: not a Wine registry file, nothing loaded
         bool read_failed = false; ///< reading stopped with an error; what came before is loaded
+        bool win32 = false; ///< the file says its prefix is a 32-bit one ("#arch=win32")
     };
     /// The file's base key and the interest, once the file's ";; All keys
     /// relative to" path (unescaped, empty when none) is known.
@@ -53,6 +54,10 @@ public:
     bool catch_up();
     /// Every section the first pass has gone over is in the tree.
     bool full() const { return full_; }
+    /// Makes the first pass also make every section with a name Wow6432Node
+    /// in its path, so that which keys have such a subkey is known without
+    /// the catch-up.
+    void make_wow64_sections() { wow64_sections_ = true; }
 
 private:
     class Scan;
@@ -78,6 +83,8 @@ private:
     bool first_done_ = false;
     bool full_ = false;
     bool catching_up_ = false;
+    bool wow64_sections_ = false;
+    bool win32_ = false;
 };
 
 } // namespace hivedump::wine

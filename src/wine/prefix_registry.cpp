@@ -1,5 +1,7 @@
 #include "wine/prefix_registry.h"
 
+#include "wine/view.h"
+
 #include <algorithm>
 #include <cstring>
 #include <strings.h>
@@ -172,8 +174,11 @@ void WinePrefixRegistry::load(Mount mount)
     if (file) {
         auto follow = [this](NodeIndex link) { return follow_link_creating(link, 1); };
         loaders_[mount] = std::make_unique<FileLoader>(hive_, *file, mount, ++loads_, follow, read_chunk_);
+        if (wow64_view_)
+            loaders_[mount]->make_wow64_sections();
         auto result = loaders_[mount]->first_pass(start);
         valid = result.valid && !result.read_failed;
+        single_view_ = single_view_ || (valid && result.win32);
     } else {
         Interest unused;
         start({}, unused);
@@ -230,8 +235,9 @@ NodeIndex WinePrefixRegistry::root_node(Handle root)
     case static_cast<std::uintptr_t>(registry::users):
         return users_;
     case static_cast<std::uintptr_t>(registry::classes_root): {
+        // The classes root is what Wine opens as Machine\Software\Classes.
         NodeIndex classes = no_node;
-        if (walk(machine_, u"Software\\Classes", 0, classes) != status::success)
+        if (open_path(machine_, u"Software\\Classes", classes) != status::success)
             return no_node;
         return classes;
     }
@@ -239,6 +245,32 @@ NodeIndex WinePrefixRegistry::root_node(Handle root)
         return no_node;
     }
 }
+
+/// The registry's part of the view's rules: its lookups and links.
+class WinePrefixRegistry::ViewAdapter final : public ViewKeys {
+public:
+    explicit ViewAdapter(WinePrefixRegistry& registry)
+        : registry_(registry)
+    {
+    }
+    NodeIndex child(NodeIndex node, std::u16string_view name) override { return registry_.child_of(node, name); }
+    NodeIndex wow64_child(NodeIndex node) override
+    {
+        static const std::u16string wow64_node = u"Wow6432Node";
+        registry_.ensure_loaded(node);
+        return registry_.hive_.find_child(node, view_of(wow64_node));
+    }
+    bool is_link(NodeIndex node) override { return registry_.hive_.key(node).link; }
+    Status follow(NodeIndex link, NodeIndex& target) override { return registry_.follow_link(link, 1, target); }
+    NodeIndex parent(NodeIndex node) override { return registry_.hive_.key(node).parent; }
+    NodeIndex shared_classes(NodeIndex near) override
+    {
+        return registry_.hive_.key(near).owner == machine ? registry_.shared_classes() : no_node;
+    }
+
+private:
+    WinePrefixRegistry& registry_;
+};
 
 WinePrefixRegistry::OpenKey* WinePrefixRegistry::find_open_key(Handle handle, Status& status)
 {
@@ -338,10 +370,15 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
     NodeIndex listed = parent_key->last_listed;
     if (listed != no_node && !units.empty() && units.find(u'\\') == std::u16string::npos
         && names_equal(hive_.key(listed).name_text(), view_of(units))) {
-        node = listed;
-        status = hive_.key(listed).link ? follow_link(listed, 1, node) : status::success;
+        if (in_wow64_view()) {
+            ViewAdapter keys(*this);
+            status = open_listed_in_32bit_view(keys, parent_key->node, listed, units, node);
+        } else {
+            node = listed;
+            status = hive_.key(listed).link ? follow_link(listed, 1, node) : status::success;
+        }
     } else {
-        status = walk(parent_key->node, units, 0, node);
+        status = open_path(parent_key->node, units, node);
     }
     if (status != status::success)
         return status;
@@ -367,6 +404,32 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
     return status::success;
 }
 
+NodeIndex WinePrefixRegistry::shared_classes()
+{
+    if (!shared_classes_) {
+        // Every key with a Wow6432Node in its path is made by the first pass:
+        // this one is known once the machine's file is loaded, or not there.
+        ensure_loaded(machine_);
+        NodeIndex node = machine_;
+        for (const char16_t* name : { u"Software", u"Classes", u"Wow6432Node" }) {
+            if (node != no_node)
+                node = hive_.find_child(node, view_of(name));
+        }
+        shared_classes_ = node;
+    }
+    return *shared_classes_;
+}
+
+Status WinePrefixRegistry::open_path(NodeIndex node, std::u16string_view path, NodeIndex& found)
+{
+    // The file below says whether the prefix has two views.
+    ensure_loaded(node);
+    if (!in_wow64_view())
+        return walk(node, path, 0, found);
+    ViewAdapter keys(*this);
+    return open_in_32bit_view(keys, node, path, found);
+}
+
 void WinePrefixRegistry::close_key(Handle key)
 {
     if (registry::is_root(key))
@@ -385,7 +448,13 @@ bool WinePrefixRegistry::is_dangling_link(Handle handle, const std::string& name
     if (key == nullptr)
         return false;
     converter_.to_utf16(name, path_scratch_);
-    NodeIndex child = child_of(key->node, path_scratch_);
+    NodeIndex child = no_node;
+    if (in_wow64_view()) {
+        ViewAdapter keys(*this);
+        child = look_up_in_32bit_view(keys, key->node, path_scratch_);
+    } else {
+        child = child_of(key->node, path_scratch_);
+    }
     return child != no_node && hive_.key(child).link;
 }
 

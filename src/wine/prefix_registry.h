@@ -47,6 +47,11 @@ public:
     /// The prefix's registry files, whether they exist or not.
     std::vector<std::string> registry_files() const;
 
+    /// The view a program of that kind sees: the own view is the 32-bit
+    /// program's, as the program shipped is one. A prefix whose files say
+    /// "#arch=win32" has the one view. Set before the first call.
+    void set_view(registry::View view) { wow64_view_ = view != registry::View::bits64; }
+
     /// The size of the pieces the files are read in, and (up to 64 KiB) of
     /// the blocks checked when they are read again; tests make it tiny.
     void set_read_chunk(std::size_t size) { read_chunk_ = size; }
@@ -92,6 +97,14 @@ private:
             store.clear();
         }
     };
+
+    class ViewAdapter;
+    friend class ViewAdapter;
+    /// Whether opens go by the 32-bit view's rules.
+    bool in_wow64_view() const { return wow64_view_ && !single_view_; }
+    /// Opens `path` below `node` in the registry's view.
+    Status open_path(NodeIndex node, std::u16string_view path, NodeIndex& found);
+    NodeIndex shared_classes();
 
     /// A link's target is what a file first loaded while following it is
     /// for; the path being opened is again once the link is followed.
@@ -168,6 +181,9 @@ private:
     std::optional<std::array<NodeIndex, 2>> performance_keys_;
     std::optional<std::string> unreadable_;
     bool stopped_ = false;
+    bool wow64_view_ = true;
+    bool single_view_ = false; ///< a file said the prefix is a 32-bit one
+    std::optional<NodeIndex> shared_classes_;
     std::vector<OpenKey> open_keys_;
     std::vector<std::size_t> free_slots_;
     std::array<OpenKey, 4> roots_{};

@@ -121,4 +121,15 @@ bool SectionHeader::readable()
     return std::none_of(components_.begin(), components_.end(), [](const Name& each) { return each.length > max_key_name; });
 }
 
+bool SectionHeader::may_name_wow64_node() const
+{
+    if (raw_.find("6432") != std::string::npos)
+        return true;
+    for (std::size_t at = raw_.find('\\'); at != std::string::npos; at = raw_.find('\\', at + 2)) {
+        if (at + 1 < raw_.size() && raw_[at + 1] != '\\')
+            return true;
+    }
+    return false;
+}
+
 } // namespace hivedump::wine

@@ -28,6 +28,9 @@ public:
     Agreement exact_agreement(const std::vector<std::u16string>& names);
     /// Splits the header into names, passing over empty ones; false when it has no closing bracket.
     bool decode();
+    /// False when no name can be Wow6432Node: the header holds no "6432"
+    /// and no escape that could spell it.
+    bool may_name_wow64_node() const;
     /// Whether the server reads the values below the header.
     bool readable();
 

@@ -12,6 +12,7 @@ target_sources(hivedump_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/prefix.cpp
   ${CMAKE_CURRENT_LIST_DIR}/prefix_registry.cpp
   ${CMAKE_CURRENT_LIST_DIR}/links.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/view.cpp
   ${CMAKE_CURRENT_LIST_DIR}/listing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/server.cpp
   ${CMAKE_CURRENT_SOURCE_DIR}/src/cli/entry_linux.cpp

@@ -75,7 +75,8 @@ export_wine() {
 export_native() {
     local status=0
     rm -f "$work/native.reg"
-    env -u LC_ALL -u LC_CTYPE LANG="$2" WINEPREFIX="$work/files" "$native" "$1" "$work/native.reg" \
+    # The Windows build here is the 64-bit one: the Linux tool in its view.
+    env -u LC_ALL -u LC_CTYPE LANG="$2" HIVEDUMP_VIEW=64 WINEPREFIX="$work/files" "$native" "$1" "$work/native.reg" \
         >"$work/native.out" 2>/dev/null || status=$?
     echo "$status" >"$work/native.status"
 }

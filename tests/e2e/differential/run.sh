@@ -1,11 +1,21 @@
 #!/bin/sh
 # Exports the same keys with the Windows build under wine64 and with the Linux
-# tool from the prefix's files, and compares the bytes.
-# usage: run.sh WINDOWS_EXE LINUX_EXE
+# tool from the prefix's files, and compares the bytes: the 64-bit build with
+# the Linux tool in the 64-bit view, and, given the 32-bit program, that one
+# with the Linux tool in its own view, the 32-bit program's.
+# usage: run.sh WINDOWS_EXE_64 LINUX_EXE [WINDOWS_EXE_32]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
-exe=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+exe64=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+exe=$exe64
 native=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
+exe32=
+if [ -n "${3:-}" ]; then
+    exe32=$(cd "$(dirname "$3")" && pwd)/$(basename "$3")
+fi
+# The view the Linux tool is asked for, as HIVEDUMP_VIEW: 64 beside the
+# 64-bit build, unset (its own) beside the 32-bit program.
+view=64
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 [ -x "$wine" ] && [ -f "$exe" ] || { echo "wine64 or $exe missing: skipped"; exit 77; }
@@ -88,6 +98,9 @@ make_prefix() { # name lang
     if [ -f "$here/data/links.user-reg-fragment" ]; then
         cat "$here/data/links.user-reg-fragment" >>"$prefix/user.reg"
     fi
+    if [ -f "$here/data/links.system-reg-fragment" ]; then
+        cat "$here/data/links.system-reg-fragment" >>"$prefix/system.reg"
+    fi
     python3 "$here/crafted.py" >>"$prefix/user.reg"
     # Wine keeps only what it could load when it saves: the Linux tool reads
     # these files as they were written.
@@ -110,9 +123,9 @@ compare_key() { # prefix lang codepage key [files the Linux tool reads, else the
     # the server to save what this run saw before reading the files.
     WINEPREFIX=$prefix $wineserver -w
     status_native=0
-    env "$locale_variable=$2" WINEPREFIX="$files" "$native" "$4" "$out-native.reg" >"$out-native.stdout" 2>/dev/null || status_native=$?
+    env -u HIVEDUMP_VIEW ${view:+HIVEDUMP_VIEW=$view} "$locale_variable=$2" WINEPREFIX="$files" "$native" "$4" "$out-native.reg" >"$out-native.stdout" 2>/dev/null || status_native=$?
     if [ "$status_wine" != "$status_native" ]; then
-        echo "FAIL [$2] $4: status wine $status_wine, native $status_native"
+        echo "FAIL [$2] $4 (${view:-32}-bit view): status wine $status_wine, native $status_native"
         echo "    wine said: $(head -c 300 "$out-wine.stdout")"
         echo "    native said: $(head -c 300 "$out-native.stdout")"
         echo "    standard error under Wine:"
@@ -121,11 +134,11 @@ compare_key() { # prefix lang codepage key [files the Linux tool reads, else the
         return
     fi
     if ! result=$(python3 "$here/compare.py" "$prefix" "$3" "$out-wine.reg" "$out-native.reg"); then
-        echo "FAIL [$2] $4: $result"
+        echo "FAIL [$2] $4 (${view:-32}-bit view): $result"
         failures=$((failures + 1))
         return
     fi
-    echo "ok   [$2] $4: $(echo "$result" | head -1)"
+    echo "ok   [$2] $4 (${view:-32}-bit view): $(echo "$result" | head -1)"
 }
 
 # A wineserver running on the prefix is announced in one line before the
@@ -152,6 +165,23 @@ check_running_server() { # prefix lang
     fi
     echo "$failures" >"$work/failures"
 }
+
+# The keys the 32-bit program is compared on: each master key but the
+# current user's whole, and where the two views part.
+keys_for_32='HKEY_LOCAL_MACHINE
+HKEY_LOCAL_MACHINE\Software
+HKEY_CLASSES_ROOT
+HKEY_CURRENT_USER\Software
+HKEY_USERS
+HKEY_LOCAL_MACHINE\Software\Wow6432Node
+HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node
+HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node\.hivedumptest
+HKEY_LOCAL_MACHINE\System\Nest\Wow6432Node
+HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\Perflib'
+if [ -n "$exe32" ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    echo "FAIL: the 32-bit program cannot run: Wine's 32-bit loader /usr/lib/wine/wine does not start (scripts/wine32.sh sets it up, as root)"
+    exit 1
+fi
 
 for setting in "fresh C.UTF-8 1252" "data C.UTF-8 1252" "data ja_JP.UTF-8 932"; do
     set -- $setting
@@ -185,6 +215,17 @@ for setting in "fresh C.UTF-8 1252" "data C.UTF-8 1252" "data ja_JP.UTF-8 932"; 
         set -- $setting
     fi
     failures=$(cat "$work/failures" 2>/dev/null || echo 0)
+    if [ -n "$exe32" ] && [ "$2" = C.UTF-8 ]; then
+        exe=$exe32
+        view=
+        echo "$keys_for_32" | while IFS= read -r key; do
+            compare_key "$prefix" "$2" "$3" "$key"
+            echo "$failures" >"$work/failures"
+        done
+        failures=$(cat "$work/failures" 2>/dev/null || echo 0)
+        exe=$exe64
+        view=64
+    fi
     if [ "$1" = fresh ]; then
         check_running_server "$prefix" "$2"
     fi

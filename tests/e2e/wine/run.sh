@@ -16,6 +16,7 @@
 #   outfile         the export file's name in the run directory, when it is not out.reg
 #   existing        copied to the export file's place first, to see it truncated
 #   lang            the locale of the run (default C.UTF-8, code page 1252)
+#   view            the value of HIVEDUMP_VIEW for the run (unset without it)
 # Nothing may appear on standard error.
 #
 # One prefix per locale is booted and loaded with data/*.reg and data/LOCALE/*.reg, then every
@@ -143,7 +144,9 @@ run_case() {
     mkdir -p "$result"
     local status
     # A runaway walk must not hang the whole run.
-    (cd "$rundir" && _hivedump_env "$prefix" timeout 120 "$HIVEDUMP_WINE64" "$exe" "${args[@]}") \
+    local -a view=()
+    [ -f "$dir/view" ] && view=(env "HIVEDUMP_VIEW=$(head -n 1 "$dir/view")")
+    (cd "$rundir" && _hivedump_env "$prefix" "${view[@]}" timeout 120 "$HIVEDUMP_WINE64" "$exe" "${args[@]}") \
         >"$result/stdout" 2>"$result/stderr"
     status=$?
 

@@ -1,0 +1,90 @@
+// The 32-bit view of a 64-bit prefix, as observed of a 32-bit program under
+// Wine's WoW64: the rules are in view.h, each kept as a row of a table test.
+#include "wine/view.h"
+
+#include "wine/text.h"
+
+#include <string>
+
+namespace hivedump::wine {
+
+namespace status = registry::status;
+using registry::Status;
+
+namespace {
+
+bool is_wow64_name(std::u16string_view name)
+{
+    static const std::u16string wow64_node = u"Wow6432Node";
+    return names_equal(view_of(name), view_of(wow64_node));
+}
+
+} // namespace
+
+NodeIndex look_up_in_32bit_view(ViewKeys& keys, NodeIndex node, std::u16string_view name)
+{
+    NodeIndex shared = keys.shared_classes(node);
+    NodeIndex from = node;
+    if (shared != no_node && !is_wow64_name(name) && keys.parent(shared) == node)
+        from = shared;
+    NodeIndex child = keys.child(from, name);
+    if (child == no_node && shared != no_node && from == shared)
+        child = keys.child(keys.parent(shared), name);
+    return child;
+}
+
+namespace {
+
+/// What a key found under a name opens: its link followed, then its
+/// Wow6432Node subkey, unless that name or the next one is Wow6432Node.
+Status settle(ViewKeys& keys, NodeIndex& node, bool named_wow64)
+{
+    if (keys.is_link(node)) {
+        NodeIndex target = no_node;
+        if (auto status = keys.follow(node, target); status != status::success)
+            return status;
+        node = target;
+        if (NodeIndex shared = keys.shared_classes(node); shared != no_node && node == shared)
+            node = keys.parent(shared);
+    }
+    if (named_wow64)
+        return status::success;
+    NodeIndex wow64 = keys.wow64_child(node);
+    if (wow64 == no_node || wow64 == keys.shared_classes(node))
+        return status::success;
+    if (keys.is_link(wow64))
+        return keys.follow(wow64, node);
+    node = wow64;
+    return status::success;
+}
+
+} // namespace
+
+Status open_in_32bit_view(ViewKeys& keys, NodeIndex from, std::u16string_view path, NodeIndex& found)
+{
+    NodeIndex node = from;
+    PathNames names(path);
+    for (auto name = names.next(); name;) {
+        auto next = names.next();
+        NodeIndex child = look_up_in_32bit_view(keys, node, *name);
+        if (child == no_node)
+            return status::file_not_found;
+        if (auto status = settle(keys, child, is_wow64_name(*name) || (next && is_wow64_name(*next))); status != status::success)
+            return status;
+        node = child;
+        name = next;
+    }
+    found = node;
+    return status::success;
+}
+
+Status open_listed_in_32bit_view(ViewKeys& keys, NodeIndex from, NodeIndex child, std::u16string_view name, NodeIndex& found)
+{
+    NodeIndex shared = keys.shared_classes(from);
+    if (shared != no_node && keys.parent(shared) == from && !is_wow64_name(name))
+        return open_in_32bit_view(keys, from, name, found);
+    found = child;
+    return settle(keys, found, is_wow64_name(name));
+}
+
+} // namespace hivedump::wine

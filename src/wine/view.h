@@ -1,0 +1,48 @@
+#pragma once
+
+#include "registry/registry.h"
+#include "wine/tree.h"
+
+#include <string_view>
+
+namespace hivedump::wine {
+
+/// What the 32-bit view's rules ask of the registry.
+class ViewKeys {
+public:
+    virtual ~ViewKeys() = default;
+    /// The subkey with that name (case folded), loading what it needs; no_node when none.
+    virtual NodeIndex child(NodeIndex node, std::u16string_view name) = 0;
+    /// The subkey named Wow6432Node, any case, or no_node. The files' first
+    /// passes make every such key, so no key need be completed to tell.
+    virtual NodeIndex wow64_child(NodeIndex node) = 0;
+    virtual bool is_link(NodeIndex node) = 0;
+    /// Follows a link as the server does, without the view's rules.
+    virtual registry::Status follow(NodeIndex link, NodeIndex& target) = 0;
+    virtual NodeIndex parent(NodeIndex node) = 0;
+    /// HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node when it exists, else
+    /// no_node; asked only about keys of the machine's tree.
+    virtual NodeIndex shared_classes(NodeIndex near) = 0;
+};
+
+/// Opens `path` below `from` as Wine's server does for a 32-bit program on
+/// a 64-bit prefix, one name at a time:
+/// - a key with a subkey named Wow6432Node (any case) is that subkey, at
+///   every name of the path, the last included, and after a link is followed;
+/// - a name Wow6432Node is taken as it is: neither the key before it nor
+///   the key it names is redirected;
+/// - HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node is shared: the classes
+///   key stays itself and lists its own subkeys, a name below it is looked up
+///   there first and then in the classes key, and a link leading to it leads
+///   to the classes key.
+registry::Status open_in_32bit_view(ViewKeys& keys, NodeIndex from, std::u16string_view path, NodeIndex& found);
+
+/// The subkey `name` of `node` as the 32-bit view looks it up, before its
+/// link is followed and its Wow6432Node subkey taken; no_node when none.
+NodeIndex look_up_in_32bit_view(ViewKeys& keys, NodeIndex node, std::u16string_view name);
+
+/// The same for the subkey `child` of `from` that a listing named: only the
+/// shared classes key looks elsewhere for it.
+registry::Status open_listed_in_32bit_view(ViewKeys& keys, NodeIndex from, NodeIndex child, std::u16string_view name, NodeIndex& found);
+
+} // namespace hivedump::wine
