@@ -7,6 +7,6 @@ target_link_libraries(hivedump_generate_registry PRIVATE hivedump_test_support)
 if(TARGET hivedump)
   add_test(NAME differential_random
            COMMAND ${CMAKE_CURRENT_LIST_DIR}/random.sh ${HIVEDUMP_WINDOWS_EXE} $<TARGET_FILE:hivedump>
-                   $<TARGET_FILE:hivedump_generate_registry>)
+                   $<TARGET_FILE:hivedump_generate_registry> ${HIVEDUMP_WINDOWS_EXE32})
   set_tests_properties(differential_random PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 1800 RUN_SERIAL TRUE)
 endif()

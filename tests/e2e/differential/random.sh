@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The Linux tool against the Windows build under Wine on random prefixes.
 #
-#   random.sh WINDOWS_EXE LINUX_EXE GENERATOR
+#   random.sh WINDOWS_EXE_64 LINUX_EXE GENERATOR [WINDOWS_EXE_32]
 #
 # One prefix is booted; for each seed its registry files are put back as they
 # were after the boot and the generator's sections for that seed (keys below
@@ -9,7 +9,9 @@
 # appended to them. The Windows build exports the generated keys under Wine;
 # the Linux tool exports them from a copy of the files taken before Wine ran,
 # since Wine rewrites them. Status, messages and files must be the same
-# bytes. Even seeds run in code page 1252, odd ones in 932.
+# bytes. Even seeds run in code page 1252, odd ones in 932. The 64-bit build
+# is compared with the Linux tool in the 64-bit view; given the 32-bit
+# program, it is compared with the Linux tool in its own view as well.
 #
 # HIVEDUMP_RANDOM_PREFIXES: how many seeds (default 5); HIVEDUMP_RANDOM_SEED:
 # the first one (default 1). The files of a seed that differs are kept in
@@ -24,17 +26,25 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 # shellcheck source=../wine/prefix.sh
 . "$here/../wine/prefix.sh"
 
-if [ $# -ne 3 ]; then
-    echo "usage: $0 WINDOWS_EXE LINUX_EXE GENERATOR" >&2
+if [ $# -ne 3 ] && [ $# -ne 4 ]; then
+    echo "usage: $0 WINDOWS_EXE_64 LINUX_EXE GENERATOR [WINDOWS_EXE_32]" >&2
     exit 2
 fi
 if ! hivedump_find_wine || [ ! -f "$1" ]; then
     echo "wine64 or $1 missing: skipped"
     exit 77
 fi
-exe=$(readlink -f "$1")
+exe64=$(readlink -f "$1")
 native=$(readlink -f "$2")
 generator=$(readlink -f "$3")
+exe32=
+if [ $# -eq 4 ]; then
+    exe32=$(readlink -f "$4")
+    if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        echo "FAIL: the 32-bit program cannot run: Wine's 32-bit loader /usr/lib/wine/wine does not start (scripts/wine32.sh sets it up, as root)"
+        exit 1
+    fi
+fi
 count=${HIVEDUMP_RANDOM_PREFIXES:-5}
 first=${HIVEDUMP_RANDOM_SEED:-1}
 keep=${HIVEDUMP_RANDOM_KEEP:-${TMPDIR:-/tmp}/hivedump-random-diffs}
@@ -60,11 +70,12 @@ for name in $registry_files; do
     cp "$prefix/$name" "$work/booted/$name"
 done
 
-# Runs the Windows build on KEY: its status, messages (line ends as the Linux
-# tool writes them) and file into $work/wine.*; standard error, Wine's and the
-# build's, into $work/wine.err, shown when the statuses differ.
-export_wine() {
-    local status=0
+# Runs the Windows build BITS on KEY: its status, messages (line ends as the
+# Linux tool writes them) and file into $work/wine.*; standard error, Wine's
+# and the build's, into $work/wine.err, shown when the statuses differ.
+export_wine() { # key bits
+    local status=0 exe=$exe64
+    [ "$2" = 32 ] && exe=$exe32
     rm -f "$work/wine.reg"
     hivedump_prefix_run "$prefix" "$exe" "$1" "$(_hivedump_windows_path "$work")\\wine.reg" \
         >"$work/wine.out" 2>"$work/wine.err" </dev/null || status=$?
@@ -72,11 +83,12 @@ export_wine() {
     sed -i 's/\r$//' "$work/wine.out"
 }
 
-export_native() {
-    local status=0
+export_native() { # key lang bits
+    local status=0 view=
+    [ "$3" = 64 ] && view=64
     rm -f "$work/native.reg"
-    # The Windows build here is the 64-bit one: the Linux tool in its view.
-    env -u LC_ALL -u LC_CTYPE LANG="$2" HIVEDUMP_VIEW=64 WINEPREFIX="$work/files" "$native" "$1" "$work/native.reg" \
+    # The Linux tool's own view is the 32-bit program's.
+    env -u LC_ALL -u LC_CTYPE -u HIVEDUMP_VIEW ${view:+HIVEDUMP_VIEW=$view} LANG="$2" WINEPREFIX="$work/files" "$native" "$1" "$work/native.reg" \
         >"$work/native.out" 2>/dev/null || status=$?
     echo "$status" >"$work/native.status"
 }
@@ -112,11 +124,12 @@ for ((seed = first; seed < first + count; ++seed)); do
     hivedump_prefix_serve "$prefix"
     differed=0
     while IFS= read -r key; do
-        export_wine "$key"
-        export_native "$key" "$lang"
+      for bits in 64 ${exe32:+32}; do
+        export_wine "$key" "$bits"
+        export_native "$key" "$lang" "$bits"
         result=$(difference)
         if [ -n "$result" ]; then
-            echo "DIFF seed $seed [$lang] $key: $result"
+            echo "DIFF seed $seed [$lang] $key ($bits-bit view): $result"
             differed=1
             mkdir -p "$keep/$seed"
             cp "$work/files/"*.reg "$keep/$seed/"
@@ -124,12 +137,13 @@ for ((seed = first; seed < first + count; ++seed)); do
             cp "$work/generated/"* "$keep/$seed/generated/"
             for side in wine native; do
                 for part in reg out status; do
-                    [ -f "$work/$side.$part" ] && cp "$work/$side.$part" "$keep/$seed/$(echo "$key" | tr '\\' '_').$side.$part"
+                    [ -f "$work/$side.$part" ] && cp "$work/$side.$part" "$keep/$seed/$(echo "$key" | tr '\\' '_').$bits.$side.$part"
                 done
             done
         else
-            echo "ok   seed $seed [$lang] $key: $(grep -c '^\[' "$work/native.reg" 2>/dev/null) keys"
+            echo "ok   seed $seed [$lang] $key ($bits-bit view): $(grep -c '^\[' "$work/native.reg" 2>/dev/null) keys"
         fi
+      done
     done <"$work/generated/keys"
     hivedump_prefix_stop "$prefix"
     if ((differed)); then
