@@ -41,6 +41,7 @@ expect_line "can't read registry [path]"
 expect_line 'wineserver is running on this prefix: its files may not hold its latest changes yet (wineserver -w writes them out)'
 expect_line 'not found master key in [name]'
 expect_line "can't export key [name]"
+expect_line 'HIVEDUMP_VIEW must be 32 or 64, or unset'
 expect_line 'no enough memory'
 expect_text 'HKEY_CURRENT_USER\Software\Velmora is exported'
 expect_text 'hex(b):'
