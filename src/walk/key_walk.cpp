@@ -29,6 +29,8 @@ constexpr std::array<MasterKey, 4> master_keys{ {
 
 /// Subkey names are handed to the enumeration in a buffer of this size.
 constexpr std::size_t subkey_name_capacity = 4096;
+/// A subkey deleted and made again while it is opened is opened this often.
+constexpr int max_opens_per_subkey = 3;
 
 /// One key on the way from the exported key down to the one being walked.
 struct Level {
@@ -149,21 +151,39 @@ Visit visit_key(const ExportContext& context, Handle key, std::string_view maste
     return Visit::written;
 }
 
-// A subkey that another program deleted after it was listed, or a link that
-// leads nowhere (Wine's runtime-only keys leave such links in its files), holds
-// nothing to export. One that is still listed under the same name but does
-// not open is left out (a name the code page cannot hold comes back with
-// '?' in it, and opens nothing).
-bool holds_nothing(registry::Registry& registry, const Level& level, const std::string& name, Status status)
+// Whether the subkey the walk listed last is still listed under that name.
+bool still_listed(registry::Registry& registry, const Level& level, const std::string& name)
 {
-    if (registry.is_dangling_link(level.handle, name))
-        return true;
-    if (!registry::is_gone(status))
-        return false;
     std::vector<char> again(subkey_name_capacity);
     if (registry.enum_key(level.handle, level.next_subkey - 1, again) != registry::status::success)
-        return true;
-    return std::string_view(again.data(), strnlen(again.data(), again.size())) != name;
+        return false;
+    return std::string_view(again.data(), strnlen(again.data(), again.size())) == name;
+}
+
+enum class Opened { opened, holds_nothing, left_out };
+
+// Opens the subkey the walk listed. A subkey that another program deleted
+// after it was listed, or a link that leads nowhere (Wine's runtime-only keys
+// leave such links in its files), holds nothing to export. One that is gone
+// but listed again was made anew meanwhile and is opened again, a few times
+// at most. One still listed under the same name that does not open is left
+// out (a name the code page cannot hold comes back with '?' in it, and opens
+// nothing).
+Opened open_listed(registry::Registry& registry, const Level& level, const std::string& name, Handle& subkey)
+{
+    for (int attempt = 1;; ++attempt) {
+        Status status = registry.open_key(level.handle, name, subkey);
+        if (status == registry::status::success)
+            return Opened::opened;
+        if (registry.is_dangling_link(level.handle, name))
+            return Opened::holds_nothing;
+        if (!registry::is_gone(status))
+            return Opened::left_out;
+        if (!still_listed(registry, level, name))
+            return Opened::holds_nothing;
+        if (attempt == max_opens_per_subkey)
+            return Opened::left_out;
+    }
 }
 
 std::string child_path(const std::string& parent_path, std::string_view name)
@@ -248,8 +268,8 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
         }
         Handle subkey{};
         std::string subkey_text(subkey_name);
-        if (Status status = registry.open_key(level.handle, subkey_text, subkey); status != registry::status::success) {
-            if (!holds_nothing(registry, level, subkey_text, status))
+        if (auto opened = open_listed(registry, level, subkey_text, subkey); opened != Opened::opened) {
+            if (opened == Opened::left_out)
                 leave_out_key(context, master_key, child_path(level.path, subkey_name));
             continue;
         }

@@ -123,11 +123,18 @@ bool SectionHeader::readable()
 
 bool SectionHeader::may_name_wow64_node() const
 {
-    if (raw_.find("6432") != std::string::npos)
-        return true;
-    for (std::size_t at = raw_.find('\\'); at != std::string::npos; at = raw_.find('\\', at + 2)) {
-        if (at + 1 < raw_.size() && raw_[at + 1] != '\\')
+    // One pass, as every header the first pass goes over is asked: a
+    // backslash not doubled starts an escape, which could make any unit.
+    const char* at = raw_.data();
+    const char* end = at + raw_.size();
+    for (; at < end; ++at) {
+        if (*at == '\\') {
+            if (at + 1 < end && at[1] != '\\')
+                return true;
+            ++at;
+        } else if (*at == '6' && end - at >= 4 && at[1] == '4' && at[2] == '3' && at[3] == '2') {
             return true;
+        }
     }
     return false;
 }
