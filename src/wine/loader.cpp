@@ -45,16 +45,6 @@ bool declares_win32(std::string_view text)
     return false;
 }
 
-bool names_wow64_node(const SectionHeader& header)
-{
-    static const std::u16string wow64_node = u"Wow6432Node";
-    for (std::size_t index = 0; index < header.names().size(); ++index) {
-        if (names_equal(header.name(index), view_of(wow64_node)))
-            return true;
-    }
-    return false;
-}
-
 using Agreement = SectionHeader::Agreement;
 
 } // namespace
@@ -181,6 +171,10 @@ public:
             loader_.folded_interest_.push_back(std::move(folded));
         }
         loader_.full_ = loader_.interest_.all;
+        // The base is on the way to the interest: its Wow6432Node key, if
+        // any, is made.
+        if (loader_.wow64_sections_ && !loader_.interest_.all && !loader_.interest_.nothing && loader_.base_ != no_node)
+            tree_.key(loader_.base_).wow64_known = true;
         window_.clear();
         window_.shrink_to_fit();
     }
@@ -236,15 +230,13 @@ private:
             make();
             return true;
         }
-        if (loader_.wow64_sections_ && text_.may_name_wow64_node()) {
-            if (!text_.decode()) {
-                state_ = State::failed;
-                return true;
-            }
-            if (names_wow64_node(text_)) {
-                make();
-                return true;
-            }
+        // Where the path leaves the interest at a name Wow6432Node, the
+        // 32-bit view goes: that key and all below it are made.
+        if (agreement == Agreement::disagree && !loader_.interest_.nothing && loader_.wow64_sections_ && text_.disagrees_at_wow64_node()) {
+            wow64_from_ = text_.disagreeing_name();
+            make();
+            wow64_from_ = none_below;
+            return true;
         }
         const auto& base = tree_.key(loader_.base_);
         if (tree_.link_count() != 0 && (base.link || base.link_below)) {
@@ -351,9 +343,18 @@ private:
             if (name.length > max_key_name)
                 return no_node;
             node = tree_.add_child(node, units + name.start, name.length);
-            // Every section below the interest is made a key by the first pass.
-            if (agreed_ && !through_link && mode_ == Mode::first && index + 1 >= interest)
-                tree_.key(node).complete = true;
+            // Every section below the interest is made a key by the first
+            // pass, and every Wow6432Node key beside the way to it.
+            if (!through_link && mode_ == Mode::first) {
+                if (agreed_ && index + 1 >= interest)
+                    tree_.key(node).complete = true;
+                else if (agreed_)
+                    tree_.key(node).wow64_known = loader_.wow64_sections_;
+                else if (wow64_from_ != none_below && index >= wow64_from_)
+                    tree_.key(node).complete = true;
+                else if (wow64_from_ != none_below)
+                    tree_.key(node).wow64_known = true;
+            }
             path_.push_back({ path_units_.size(), name.length });
             path_units_.insert(path_units_.end(), units + name.start, units + name.start + name.length);
             path_nodes_.push_back({ node, through_link });
@@ -438,6 +439,8 @@ private:
     std::uint64_t body_ = 0;
     SectionHeader text_;
     bool agreed_ = false;
+    static constexpr std::size_t none_below = static_cast<std::size_t>(-1);
+    std::size_t wow64_from_ = none_below; ///< the name Wow6432Node the section being made leaves the interest at
     NodeIndex key_ = no_node;
     NodeIndex span_key_ = no_node;
     std::uint64_t span_start_ = 0;

@@ -54,9 +54,9 @@ public:
     bool catch_up();
     /// Every section the first pass has gone over is in the tree.
     bool full() const { return full_; }
-    /// Makes the first pass also make every section with a name Wow6432Node
-    /// in its path, so that which keys have such a subkey is known without
-    /// the catch-up.
+    /// Makes the first pass also make the Wow6432Node keys beside the way to
+    /// the interest, and all below them, so that the 32-bit view knows which
+    /// keys on the way have one without the catch-up.
     void make_wow64_sections() { wow64_sections_ = true; }
 
 private:

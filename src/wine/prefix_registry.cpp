@@ -258,14 +258,21 @@ public:
     {
         static const std::u16string wow64_node = u"Wow6432Node";
         registry_.ensure_loaded(node);
+        // Keys on the way to what the first pass was for know theirs.
+        if (!registry_.hive_.key(node).wow64_known)
+            registry_.complete(node);
         return registry_.hive_.find_child(node, view_of(wow64_node));
     }
     bool is_link(NodeIndex node) override { return registry_.hive_.key(node).link; }
     Status follow(NodeIndex link, NodeIndex& target) override { return registry_.follow_link(link, 1, target); }
     NodeIndex parent(NodeIndex node) override { return registry_.hive_.key(node).parent; }
-    NodeIndex shared_classes(NodeIndex near) override
+    bool is_machine_classes(NodeIndex node) override
     {
-        return registry_.hive_.key(near).owner == machine ? registry_.shared_classes() : no_node;
+        const auto& hive = registry_.hive_;
+        NodeIndex software = hive.key(node).parent;
+        return software != no_node && hive.key(software).parent == registry_.machine_
+            && names_equal(hive.key(node).name_text(), view_of(u"Classes"))
+            && names_equal(hive.key(software).name_text(), view_of(u"Software"));
     }
 
 private:
@@ -402,22 +409,6 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
     opened.performance_text = is_performance_key(node);
     key = static_cast<Handle>(slot + 1);
     return status::success;
-}
-
-NodeIndex WinePrefixRegistry::shared_classes()
-{
-    if (!shared_classes_) {
-        // Every key with a Wow6432Node in its path is made by the first pass:
-        // this one is known once the machine's file is loaded, or not there.
-        ensure_loaded(machine_);
-        NodeIndex node = machine_;
-        for (const char16_t* name : { u"Software", u"Classes", u"Wow6432Node" }) {
-            if (node != no_node)
-                node = hive_.find_child(node, view_of(name));
-        }
-        shared_classes_ = node;
-    }
-    return *shared_classes_;
 }
 
 Status WinePrefixRegistry::open_path(NodeIndex node, std::u16string_view path, NodeIndex& found)

@@ -104,7 +104,6 @@ private:
     bool in_wow64_view() const { return wow64_view_ && !single_view_; }
     /// Opens `path` below `node` in the registry's view.
     Status open_path(NodeIndex node, std::u16string_view path, NodeIndex& found);
-    NodeIndex shared_classes();
 
     /// A link's target is what a file first loaded while following it is
     /// for; the path being opened is again once the link is followed.
@@ -183,7 +182,6 @@ private:
     bool stopped_ = false;
     bool wow64_view_ = true;
     bool single_view_ = false; ///< a file said the prefix is a 32-bit one
-    std::optional<NodeIndex> shared_classes_;
     std::vector<OpenKey> open_keys_;
     std::vector<std::size_t> free_slots_;
     std::array<OpenKey, 4> roots_{};

@@ -32,6 +32,12 @@ SectionHeader::Agreement SectionHeader::fast_agreement(const std::vector<std::u1
     const char* end = at + raw_.size();
     std::size_t index = 0;
     std::size_t position = 0;
+    const char* name_start = at;
+    auto disagree = [&] {
+        disagreeing_name_ = index;
+        disagreeing_raw_ = static_cast<std::size_t>(name_start - raw_.data());
+        return Agreement::disagree;
+    };
     for (;;) {
         if (index >= names.size())
             return Agreement::agree;
@@ -42,24 +48,23 @@ SectionHeader::Agreement SectionHeader::fast_agreement(const std::vector<std::u1
         if (c == ']') {
             if (position == 0 || position == name.size())
                 return Agreement::agree;
-            return Agreement::disagree;
+            return disagree();
         }
         if (c == '\\') {
             if (end - at < 2 || at[1] != '\\' || position == 0)
                 return Agreement::unsure;
-            if (position != name.size()) {
-                return Agreement::disagree;
-            }
+            if (position != name.size())
+                return disagree();
             ++index;
             position = 0;
             at += 2;
+            name_start = at;
             continue;
         }
         if (static_cast<unsigned char>(c) >= 0x80)
             return Agreement::unsure;
-        if (position >= name.size() || ascii_folded[static_cast<unsigned char>(c)] != name[position]) {
-            return Agreement::disagree;
-        }
+        if (position >= name.size() || ascii_folded[static_cast<unsigned char>(c)] != name[position])
+            return disagree();
         ++position;
         ++at;
     }
@@ -70,8 +75,11 @@ SectionHeader::Agreement SectionHeader::exact_agreement(const std::vector<std::u
     if (!decode())
         return Agreement::unsure;
     for (std::size_t index = 0; index < names.size() && index < components_.size(); ++index) {
-        if (!names_equal(name(index), view_of(names[index])))
+        if (!names_equal(name(index), view_of(names[index]))) {
+            disagreeing_name_ = index;
+            disagreeing_raw_ = std::string::npos;
             return Agreement::disagree;
+        }
     }
     return Agreement::agree;
 }
@@ -121,22 +129,34 @@ bool SectionHeader::readable()
     return std::none_of(components_.begin(), components_.end(), [](const Name& each) { return each.length > max_key_name; });
 }
 
-bool SectionHeader::may_name_wow64_node() const
+bool SectionHeader::disagrees_at_wow64_node()
 {
-    // One pass, as every header the first pass goes over is asked: a
-    // backslash not doubled starts an escape, which could make any unit.
-    const char* at = raw_.data();
-    const char* end = at + raw_.size();
-    for (; at < end; ++at) {
-        if (*at == '\\') {
-            if (at + 1 < end && at[1] != '\\')
-                return true;
-            ++at;
-        } else if (*at == '6' && end - at >= 4 && at[1] == '4' && at[2] == '3' && at[3] == '2') {
+    static const std::u16string wow64_node = u"Wow6432Node";
+    if (disagreeing_raw_ != std::string::npos) {
+        // Told without decoding when the name is plain ASCII up to its
+        // separator or the closing bracket.
+        std::size_t end = disagreeing_raw_;
+        bool plain = true;
+        while (end < raw_.size() && raw_[end] != ']' && plain) {
+            if (raw_[end] == '\\') {
+                plain = end + 1 < raw_.size() && raw_[end + 1] == '\\';
+                break;
+            }
+            plain = static_cast<unsigned char>(raw_[end]) < 0x80;
+            ++end;
+        }
+        if (plain) {
+            if (end - disagreeing_raw_ != wow64_node.size())
+                return false;
+            for (std::size_t at = 0; at < wow64_node.size(); ++at) {
+                if (ascii_folded[static_cast<unsigned char>(raw_[disagreeing_raw_ + at])] != ascii_folded[wow64_node[at]])
+                    return false;
+            }
             return true;
         }
+        // Decoded, the names before this one are the ones the raw text showed.
     }
-    return false;
+    return decode() && disagreeing_name_ < components_.size() && names_equal(name(disagreeing_name_), view_of(wow64_node));
 }
 
 } // namespace hivedump::wine

@@ -28,9 +28,10 @@ public:
     Agreement exact_agreement(const std::vector<std::u16string>& names);
     /// Splits the header into names, passing over empty ones; false when it has no closing bracket.
     bool decode();
-    /// False when no name can be Wow6432Node: the header holds no "6432"
-    /// and no escape that could spell it.
-    bool may_name_wow64_node() const;
+    /// After an agreement of `disagree`: the name that differed first, and
+    /// whether it is Wow6432Node (any case).
+    std::size_t disagreeing_name() const { return disagreeing_name_; }
+    bool disagrees_at_wow64_node();
     /// Whether the server reads the values below the header.
     bool readable();
 
@@ -40,6 +41,10 @@ public:
 
 private:
     std::string raw_;
+    // Set by the last agreement that was a disagreement: the name's index,
+    // and where it starts in the raw text when that one told.
+    mutable std::size_t disagreeing_name_ = 0;
+    mutable std::size_t disagreeing_raw_ = std::string::npos;
     bool decoded_ = false;
     bool decode_ok_ = false;
     Units text_;

@@ -19,17 +19,25 @@ bool is_wow64_name(std::u16string_view name)
     return names_equal(view_of(name), view_of(wow64_node));
 }
 
+/// HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node.
+bool is_shared_classes(ViewKeys& keys, NodeIndex node)
+{
+    NodeIndex parent = keys.parent(node);
+    return parent != no_node && keys.is_machine_classes(parent) && keys.wow64_child(parent) == node;
+}
+
 } // namespace
 
 NodeIndex look_up_in_32bit_view(ViewKeys& keys, NodeIndex node, std::u16string_view name)
 {
-    NodeIndex shared = keys.shared_classes(node);
     NodeIndex from = node;
-    if (shared != no_node && !is_wow64_name(name) && keys.parent(shared) == node)
-        from = shared;
+    if (!is_wow64_name(name) && keys.is_machine_classes(node)) {
+        if (NodeIndex shared = keys.wow64_child(node); shared != no_node)
+            from = shared;
+    }
     NodeIndex child = keys.child(from, name);
-    if (child == no_node && shared != no_node && from == shared)
-        child = keys.child(keys.parent(shared), name);
+    if (child == no_node && is_shared_classes(keys, from))
+        child = keys.child(keys.parent(from), name);
     return child;
 }
 
@@ -44,13 +52,13 @@ Status settle(ViewKeys& keys, NodeIndex& node, bool named_wow64)
         if (auto status = keys.follow(node, target); status != status::success)
             return status;
         node = target;
-        if (NodeIndex shared = keys.shared_classes(node); shared != no_node && node == shared)
-            node = keys.parent(shared);
+        if (is_shared_classes(keys, node))
+            node = keys.parent(node);
     }
     if (named_wow64)
         return status::success;
     NodeIndex wow64 = keys.wow64_child(node);
-    if (wow64 == no_node || wow64 == keys.shared_classes(node))
+    if (wow64 == no_node || keys.is_machine_classes(node))
         return status::success;
     if (keys.is_link(wow64))
         return keys.follow(wow64, node);
@@ -80,8 +88,7 @@ Status open_in_32bit_view(ViewKeys& keys, NodeIndex from, std::u16string_view pa
 
 Status open_listed_in_32bit_view(ViewKeys& keys, NodeIndex from, NodeIndex child, std::u16string_view name, NodeIndex& found)
 {
-    NodeIndex shared = keys.shared_classes(from);
-    if (shared != no_node && keys.parent(shared) == from && !is_wow64_name(name))
+    if (!is_wow64_name(name) && keys.is_machine_classes(from))
         return open_in_32bit_view(keys, from, name, found);
     found = child;
     return settle(keys, found, is_wow64_name(name));

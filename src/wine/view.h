@@ -13,16 +13,14 @@ public:
     virtual ~ViewKeys() = default;
     /// The subkey with that name (case folded), loading what it needs; no_node when none.
     virtual NodeIndex child(NodeIndex node, std::u16string_view name) = 0;
-    /// The subkey named Wow6432Node, any case, or no_node. The files' first
-    /// passes make every such key, so no key need be completed to tell.
+    /// The subkey named Wow6432Node, any case, or no_node.
     virtual NodeIndex wow64_child(NodeIndex node) = 0;
     virtual bool is_link(NodeIndex node) = 0;
     /// Follows a link as the server does, without the view's rules.
     virtual registry::Status follow(NodeIndex link, NodeIndex& target) = 0;
     virtual NodeIndex parent(NodeIndex node) = 0;
-    /// HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node when it exists, else
-    /// no_node; asked only about keys of the machine's tree.
-    virtual NodeIndex shared_classes(NodeIndex near) = 0;
+    /// Whether the key is HKEY_LOCAL_MACHINE\Software\Classes.
+    virtual bool is_machine_classes(NodeIndex node) = 0;
 };
 
 /// Opens `path` below `from` as Wine's server does for a 32-bit program on
