@@ -14,8 +14,13 @@ import sys
 
 
 def blocks_of(data):
-    """The export as (header, block bytes) pairs, the file header first."""
+    """The export as (header, block bytes) pairs, the file header first.
+
+    The line end that ends the file is no line of the last block: a block
+    reads the same whether a runtime-only key, left out, follows it or not."""
     lines = data.split(b"\r\n")
+    if len(lines) > 1 and lines[-1] == b"":
+        lines.pop()
     blocks = [(b"", [])]
     for line in lines:
         if line.startswith(b"["):
