@@ -208,18 +208,22 @@ TEST(WinePrefixRegistry, MasterKeysMapOntoTheFiles)
     EXPECT_FALSE(registry.unreadable_file());
 }
 
+/// The value line that makes a key a link to `target`.
+std::string link_value(std::string_view target)
+{
+    std::string line = "\"SymbolicLinkValue\"=hex(6):";
+    for (char c : target) {
+        char pair[8];
+        std::snprintf(pair, sizeof pair, "%02x,00,", static_cast<unsigned char>(c));
+        line += pair;
+    }
+    line.pop_back();
+    return line + "\n";
+}
+
 TEST(WinePrefixRegistry, LinksLeadToTheKeyTheyName)
 {
-    auto target = [](std::string_view path) {
-        std::string line = "\"SymbolicLinkValue\"=hex(6):";
-        for (char c : path) {
-            char pair[8];
-            std::snprintf(pair, sizeof pair, "%02x,00,", static_cast<unsigned char>(c));
-            line += pair;
-        }
-        line.pop_back();
-        return line + "\n";
-    };
+    auto target = link_value;
     TemporaryPrefix prefix;
     prefix.write("user.reg",
         std::string(header) + "[A\\\\B] 1\n\"v\"=\"1\"\n[A\\\\Up] 1\n#link\n" + target("\\Registry\\User\\S-1-5-21-0-0-0-1000\\A")
@@ -323,14 +327,8 @@ TEST(WinePrefixRegistry, ViewsAreWhatThirtyTwoAndSixtyFourBitProgramsSee)
 {
     auto link = [](std::string_view path, std::string_view target) {
         std::string text = "[";
-        text.append(path).append("] 1\n#link\n\"SymbolicLinkValue\"=hex(6):");
-        for (char c : target) {
-            char pair[8];
-            std::snprintf(pair, sizeof pair, "%02x,00,", static_cast<unsigned char>(c));
-            text += pair;
-        }
-        text.pop_back();
-        return text + "\n";
+        text.append(path).append("] 1\n#link\n");
+        return text + link_value(target);
     };
     TemporaryPrefix prefix;
     prefix.write("system.reg",
