@@ -44,7 +44,8 @@ NodeIndex look_up_in_32bit_view(ViewKeys& keys, NodeIndex node, std::u16string_v
 namespace {
 
 /// What a key found under a name opens: its link followed, then its
-/// Wow6432Node subkey, unless that name or the next one is Wow6432Node.
+/// Wow6432Node subkey (not followed, should it be a link), unless that name
+/// or the next one is Wow6432Node.
 Status settle(ViewKeys& keys, NodeIndex& node, bool named_wow64)
 {
     if (keys.is_link(node)) {
@@ -58,11 +59,9 @@ Status settle(ViewKeys& keys, NodeIndex& node, bool named_wow64)
     if (named_wow64)
         return status::success;
     NodeIndex wow64 = keys.wow64_child(node);
-    if (wow64 == no_node || keys.is_machine_classes(node))
-        return status::success;
-    if (keys.is_link(wow64))
-        return keys.follow(wow64, node);
-    node = wow64;
+    // Taken as it is, even when it is a link itself.
+    if (wow64 != no_node && !keys.is_machine_classes(node))
+        node = wow64;
     return status::success;
 }
 

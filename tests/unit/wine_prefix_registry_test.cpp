@@ -357,7 +357,9 @@ TEST(WinePrefixRegistry, ViewsAreWhatThirtyTwoAndSixtyFourBitProgramsSee)
               "[Software\\\\Classes\\\\CLSID\\\\{2}] 1\n@=\"user 64 class\"\n"
               "[Software\\\\Classes\\\\Wow6432Node\\\\CLSID\\\\{2}] 1\n@=\"user 32 class\"\n"
               "[Software\\\\Game] 1\n@=\"game 64\"\n[Software\\\\Game\\\\Settings64] 1\n"
-              "[Software\\\\Game\\\\Wow6432Node] 1\n@=\"game 32\"\n[Software\\\\Game\\\\Wow6432Node\\\\Save] 1\n");
+              "[Software\\\\Game\\\\Wow6432Node] 1\n@=\"game 32\"\n[Software\\\\Game\\\\Wow6432Node\\\\Save] 1\n"
+              "[Software\\\\Linked\\\\Wow6432Node] 1\n@=\"the link itself\"\n#link\n"
+            + link_value("\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\Game"));
     struct Case {
         Handle root;
         const char* path;
@@ -379,6 +381,8 @@ TEST(WinePrefixRegistry, ViewsAreWhatThirtyTwoAndSixtyFourBitProgramsSee)
         { local_machine, "System\\Nest\\Wow6432Node\\Wow6432Node", "nest 32 32 []", "nest 32 32 []" },
         { local_machine, "System\\Lower", "lower 32 []", " [wow6432node]" },
         { current_user, "Software\\Game", "game 32 [Save]", "game 64 [Settings64,Wow6432Node]" },
+        // A Wow6432Node key that is a link is not followed.
+        { current_user, "Software\\Linked", "the link itself []", " [Wow6432Node]" },
         // After a link is followed.
         { local_machine, "Software\\TestLinkW", "testw 32 [Child32]", "-" },
         // The machine's classes are shared: the 64-bit names, looked up in
