@@ -26,10 +26,16 @@ bool is_shared_classes(ViewKeys& keys, NodeIndex node)
     return parent != no_node && keys.is_machine_classes(parent) && keys.wow64_child(parent) == node;
 }
 
+Status settle(ViewKeys& keys, NodeIndex& node, bool named_wow64);
+
 } // namespace
 
 NodeIndex look_up_in_32bit_view(ViewKeys& keys, NodeIndex node, std::u16string_view name)
 {
+    // A key opened as a link (a Wow6432Node key that is one) lists its own
+    // subkeys, but names below it are looked up where it leads.
+    if (keys.is_link(node) && settle(keys, node, is_wow64_name(name)) != status::success)
+        return no_node;
     NodeIndex from = node;
     if (!is_wow64_name(name) && keys.is_machine_classes(node)) {
         if (NodeIndex shared = keys.wow64_child(node); shared != no_node)
@@ -87,7 +93,7 @@ Status open_in_32bit_view(ViewKeys& keys, NodeIndex from, std::u16string_view pa
 
 Status open_listed_in_32bit_view(ViewKeys& keys, NodeIndex from, NodeIndex child, std::u16string_view name, NodeIndex& found)
 {
-    if (!is_wow64_name(name) && keys.is_machine_classes(from))
+    if (keys.is_link(from) || (!is_wow64_name(name) && keys.is_machine_classes(from)))
         return open_in_32bit_view(keys, from, name, found);
     found = child;
     return settle(keys, found, is_wow64_name(name));

@@ -40,7 +40,7 @@ registry::Status open_in_32bit_view(ViewKeys& keys, NodeIndex from, std::u16stri
 NodeIndex look_up_in_32bit_view(ViewKeys& keys, NodeIndex node, std::u16string_view name);
 
 /// The same for the subkey `child` of `from` that a listing named: only the
-/// shared classes key looks elsewhere for it.
+/// shared classes key and a key opened as a link look elsewhere for it.
 registry::Status open_listed_in_32bit_view(ViewKeys& keys, NodeIndex from, NodeIndex child, std::u16string_view name, NodeIndex& found);
 
 } // namespace hivedump::wine

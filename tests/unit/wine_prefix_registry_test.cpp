@@ -292,8 +292,8 @@ TEST(WinePrefixRegistry, VeryDeepKeysParse)
     EXPECT_EQ(registry.open_key(key, "LEAF", leaf), status::success);
 }
 
-/// "-" when the key does not open, else its value "t" (or its default
-/// value) and its subkeys as listed.
+/// "-" when the key does not open, else its default value and its subkeys
+/// as listed, each opened as a walk opens it, "!" after one that fails.
 std::string describe(Registry& registry, Handle root, const std::string& path)
 {
     Handle key;
@@ -315,6 +315,11 @@ std::string describe(Registry& registry, Handle root, const std::string& path)
         if (index != 0)
             text += ',';
         text.append(name.data());
+        Handle subkey;
+        if (registry.open_key(key, name.data(), subkey) == status::success)
+            registry.close_key(subkey);
+        else
+            text += '!';
     }
     registry.close_key(key);
     return text + "]";
@@ -358,6 +363,7 @@ TEST(WinePrefixRegistry, ViewsAreWhatThirtyTwoAndSixtyFourBitProgramsSee)
               "[Software\\\\Classes\\\\Wow6432Node\\\\CLSID\\\\{2}] 1\n@=\"user 32 class\"\n"
               "[Software\\\\Game] 1\n@=\"game 64\"\n[Software\\\\Game\\\\Settings64] 1\n"
               "[Software\\\\Game\\\\Wow6432Node] 1\n@=\"game 32\"\n[Software\\\\Game\\\\Wow6432Node\\\\Save] 1\n"
+              "[Software\\\\Linked\\\\Wow6432Node\\\\Own] 1\n"
               "[Software\\\\Linked\\\\Wow6432Node] 1\n@=\"the link itself\"\n#link\n"
             + link_value("\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\Game"));
     struct Case {
@@ -381,8 +387,11 @@ TEST(WinePrefixRegistry, ViewsAreWhatThirtyTwoAndSixtyFourBitProgramsSee)
         { local_machine, "System\\Nest\\Wow6432Node\\Wow6432Node", "nest 32 32 []", "nest 32 32 []" },
         { local_machine, "System\\Lower", "lower 32 []", " [wow6432node]" },
         { current_user, "Software\\Game", "game 32 [Save]", "game 64 [Settings64,Wow6432Node]" },
-        // A Wow6432Node key that is a link is not followed.
-        { current_user, "Software\\Linked", "the link itself []", " [Wow6432Node]" },
+        // A Wow6432Node key that is a link is not followed: it lists its own
+        // subkeys, and names below it are looked up where it leads.
+        { current_user, "Software\\Linked", "the link itself [Own!]", " [Wow6432Node]" },
+        { current_user, "Software\\Linked\\Save", " []", "-" },
+        { current_user, "Software\\Linked\\Own", "-", "-" },
         // After a link is followed.
         { local_machine, "Software\\TestLinkW", "testw 32 [Child32]", "-" },
         // The machine's classes are shared: the 64-bit names, looked up in
