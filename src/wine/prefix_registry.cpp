@@ -256,12 +256,11 @@ public:
     NodeIndex child(NodeIndex node, std::u16string_view name) override { return registry_.child_of(node, name); }
     NodeIndex wow64_child(NodeIndex node) override
     {
-        static const std::u16string wow64_node = u"Wow6432Node";
         registry_.ensure_loaded(node);
         // Keys on the way to what the first pass was for know theirs.
         if (!registry_.hive_.key(node).wow64_known)
             registry_.complete(node);
-        return registry_.hive_.find_child(node, view_of(wow64_node));
+        return registry_.hive_.find_child(node, view_of(wow64_node_name));
     }
     bool is_link(NodeIndex node) override { return registry_.hive_.key(node).link; }
     Status follow(NodeIndex link, NodeIndex& target) override { return registry_.follow_link(link, 1, target); }

@@ -131,7 +131,6 @@ bool SectionHeader::readable()
 
 bool SectionHeader::disagrees_at_wow64_node()
 {
-    static const std::u16string wow64_node = u"Wow6432Node";
     if (disagreeing_raw_ != std::string::npos) {
         // Told without decoding when the name is plain ASCII up to its
         // separator or the closing bracket.
@@ -146,17 +145,17 @@ bool SectionHeader::disagrees_at_wow64_node()
             ++end;
         }
         if (plain) {
-            if (end - disagreeing_raw_ != wow64_node.size())
+            if (end - disagreeing_raw_ != wow64_node_name.size())
                 return false;
-            for (std::size_t at = 0; at < wow64_node.size(); ++at) {
-                if (ascii_folded[static_cast<unsigned char>(raw_[disagreeing_raw_ + at])] != ascii_folded[wow64_node[at]])
+            for (std::size_t at = 0; at < wow64_node_name.size(); ++at) {
+                if (ascii_folded[static_cast<unsigned char>(raw_[disagreeing_raw_ + at])] != ascii_folded[wow64_node_name[at]])
                     return false;
             }
             return true;
         }
         // Decoded, the names before this one are the ones the raw text showed.
     }
-    return decode() && disagreeing_name_ < components_.size() && names_equal(name(disagreeing_name_), view_of(wow64_node));
+    return decode() && disagreeing_name_ < components_.size() && names_equal(name(disagreeing_name_), view_of(wow64_node_name));
 }
 
 } // namespace hivedump::wine

@@ -30,6 +30,10 @@ struct TextView {
 /// `wide`; `out` has room for that many bytes.
 TextView pack_units(unsigned char* out, const char16_t* units, std::size_t length, bool wide);
 
+/// The subkey a 32-bit program on a 64-bit prefix sees in place of the key
+/// above it.
+inline constexpr std::u16string_view wow64_node_name = u"Wow6432Node";
+
 inline TextView view_of(std::u16string_view text)
 {
     return { reinterpret_cast<const unsigned char*>(text.data()), static_cast<std::uint32_t>(text.size()), true };

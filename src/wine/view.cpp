@@ -4,8 +4,6 @@
 
 #include "wine/text.h"
 
-#include <string>
-
 namespace hivedump::wine {
 
 namespace status = registry::status;
@@ -13,11 +11,7 @@ using registry::Status;
 
 namespace {
 
-bool is_wow64_name(std::u16string_view name)
-{
-    static const std::u16string wow64_node = u"Wow6432Node";
-    return names_equal(view_of(name), view_of(wow64_node));
-}
+bool is_wow64_name(std::u16string_view name) { return names_equal(view_of(name), view_of(wow64_node_name)); }
 
 /// HKEY_LOCAL_MACHINE\Software\Classes\Wow6432Node.
 bool is_shared_classes(ViewKeys& keys, NodeIndex node)
@@ -25,29 +19,6 @@ bool is_shared_classes(ViewKeys& keys, NodeIndex node)
     NodeIndex parent = keys.parent(node);
     return parent != no_node && keys.is_machine_classes(parent) && keys.wow64_child(parent) == node;
 }
-
-Status settle(ViewKeys& keys, NodeIndex& node, bool named_wow64);
-
-} // namespace
-
-NodeIndex look_up_in_32bit_view(ViewKeys& keys, NodeIndex node, std::u16string_view name)
-{
-    // A key opened as a link (a Wow6432Node key that is one) lists its own
-    // subkeys, but names below it are looked up where it leads.
-    if (keys.is_link(node) && settle(keys, node, is_wow64_name(name)) != status::success)
-        return no_node;
-    NodeIndex from = node;
-    if (!is_wow64_name(name) && keys.is_machine_classes(node)) {
-        if (NodeIndex shared = keys.wow64_child(node); shared != no_node)
-            from = shared;
-    }
-    NodeIndex child = keys.child(from, name);
-    if (child == no_node && is_shared_classes(keys, from))
-        child = keys.child(keys.parent(from), name);
-    return child;
-}
-
-namespace {
 
 /// What a key found under a name opens: its link followed, then its
 /// Wow6432Node subkey (not followed, should it be a link), unless that name
@@ -72,6 +43,23 @@ Status settle(ViewKeys& keys, NodeIndex& node, bool named_wow64)
 }
 
 } // namespace
+
+NodeIndex look_up_in_32bit_view(ViewKeys& keys, NodeIndex node, std::u16string_view name)
+{
+    // A key opened as a link (a Wow6432Node key that is one) lists its own
+    // subkeys, but names below it are looked up where it leads.
+    if (keys.is_link(node) && settle(keys, node, is_wow64_name(name)) != status::success)
+        return no_node;
+    NodeIndex from = node;
+    if (!is_wow64_name(name) && keys.is_machine_classes(node)) {
+        if (NodeIndex shared = keys.wow64_child(node); shared != no_node)
+            from = shared;
+    }
+    NodeIndex child = keys.child(from, name);
+    if (child == no_node && is_shared_classes(keys, from))
+        child = keys.child(keys.parent(from), name);
+    return child;
+}
 
 Status open_in_32bit_view(ViewKeys& keys, NodeIndex from, std::u16string_view path, NodeIndex& found)
 {
