@@ -343,16 +343,14 @@ private:
             if (name.length > max_key_name)
                 return no_node;
             node = tree_.add_child(node, units + name.start, name.length);
-            // Every section below the interest is made a key by the first
-            // pass, and every Wow6432Node key beside the way to it.
-            if (!through_link && mode_ == Mode::first) {
-                if (agreed_ && index + 1 >= interest)
+            // Every section below the interest, or below a Wow6432Node key
+            // beside the way to it, is made a key by the first pass; so is
+            // the Wow6432Node key of every key on the way.
+            if (!through_link && mode_ == Mode::first && (agreed_ || wow64_from_ != none_below)) {
+                bool below = agreed_ ? index + 1 >= interest : index >= wow64_from_;
+                if (below)
                     tree_.key(node).complete = true;
-                else if (agreed_)
-                    tree_.key(node).wow64_known = loader_.wow64_sections_;
-                else if (wow64_from_ != none_below && index >= wow64_from_)
-                    tree_.key(node).complete = true;
-                else if (wow64_from_ != none_below)
+                else if (loader_.wow64_sections_)
                     tree_.key(node).wow64_known = true;
             }
             path_.push_back({ path_units_.size(), name.length });
