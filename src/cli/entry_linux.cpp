@@ -8,7 +8,6 @@
 #include "wine/server.h"
 
 #include <clocale>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -36,12 +35,9 @@ int run_linux_entry(int argc, char** argv)
     }
 
     auto console = make_console();
-    auto view = view_from_variable(std::getenv(view_variable));
-    if (!view) {
-        console->write(view_variable_error);
-        console->close();
+    auto view = view_from_environment(*console);
+    if (!view)
         return -1;
-    }
     std::string prefix = wine::find_wine_prefix();
     wine::WinePrefixRegistry registry(prefix, code_page);
     registry.set_view(*view);

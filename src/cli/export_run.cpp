@@ -6,6 +6,7 @@
 #include "version.h"
 #include "walk/key_walk.h"
 
+#include <cstdlib>
 #include <new>
 
 namespace hivedump {
@@ -72,6 +73,16 @@ int export_to_file(const ExportRequest& request, RunEnvironment& environment)
 }
 
 } // namespace
+
+std::optional<registry::View> view_from_environment(ByteSink& console)
+{
+    auto view = view_from_variable(std::getenv(view_variable));
+    if (!view) {
+        say(console, view_variable_error);
+        console.close();
+    }
+    return view;
+}
 
 int run_hivedump(std::span<const std::string> arguments, RunEnvironment& environment)
 {

@@ -29,6 +29,10 @@ struct RunEnvironment {
     std::function<std::optional<std::string>()> unreadable_registry_file = {};
 };
 
+/// The registry view HIVEDUMP_VIEW asks for. For any value but 32 and 64 it
+/// says so in one line and closes the console: the program then ends with -1.
+std::optional<registry::View> view_from_environment(ByteSink& console);
+
 /// The whole export run for the arguments that follow the program name.
 /// Returns the exit status: 0, or -1 for a usage error or a lost export.
 int run_hivedump(std::span<const std::string> arguments, RunEnvironment& environment);

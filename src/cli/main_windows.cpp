@@ -1,9 +1,7 @@
-#include "cli/arguments.h"
 #include "cli/export_run.h"
 #include "registry/system_registry.h"
 #include "stream/output_files.h"
 
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -17,12 +15,9 @@ int main(int argc, char** argv)
     return hivedump::run_entry([&] {
         std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
         auto console = hivedump::make_console();
-        auto view = hivedump::view_from_variable(std::getenv(hivedump::view_variable));
-        if (!view) {
-            console->write(hivedump::view_variable_error);
-            console->close();
+        auto view = hivedump::view_from_environment(*console);
+        if (!view)
             return -1;
-        }
         auto registry = hivedump::registry::open_system_registry(*view);
         auto files = hivedump::make_platform_files();
         hivedump::RunEnvironment environment{ *registry, *console, *files };
