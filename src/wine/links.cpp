@@ -68,7 +68,16 @@ const std::u16string& WinePrefixRegistry::link_target(NodeIndex link)
     return target;
 }
 
-Status WinePrefixRegistry::follow_link(NodeIndex link, int depth, NodeIndex& target)
+bool WinePrefixRegistry::made_later(NodeIndex node, std::u16string_view name, Mount loading) const
+{
+    if (loading == machine)
+        return node == hive_.root() && names_equal(view_of(name), hive_.key(users_).name_text());
+    if (loading == default_user)
+        return node == users_ && !names_equal(view_of(name), hive_.key(default_user_).name_text());
+    return false;
+}
+
+Status WinePrefixRegistry::follow_link(NodeIndex link, int depth, NodeIndex& target, Mount loading)
 {
     if (depth > max_link_depth)
         return invalid_parameter;
@@ -78,17 +87,17 @@ Status WinePrefixRegistry::follow_link(NodeIndex link, int depth, NodeIndex& tar
     // The target's own names are what the load of its file is for.
     std::u16string path(*rest);
     InterestScope scope(*this, path);
-    return walk(hive_.root(), path, depth, target);
+    return walk(hive_.root(), path, depth, target, loading);
 }
 
-Status WinePrefixRegistry::walk(NodeIndex node, std::u16string_view path, int depth, NodeIndex& found)
+Status WinePrefixRegistry::walk(NodeIndex node, std::u16string_view path, int depth, NodeIndex& found, Mount loading)
 {
     for (PathNames names(path); auto name = names.next();) {
-        auto child = child_of(node, *name);
+        auto child = made_later(node, *name, loading) ? no_node : child_of(node, *name);
         if (child == no_node)
             return status::file_not_found;
         if (hive_.key(child).link) {
-            auto status = follow_link(child, depth + 1, child);
+            auto status = follow_link(child, depth + 1, child, loading);
             if (status != status::success)
                 return status;
         }
@@ -98,7 +107,7 @@ Status WinePrefixRegistry::walk(NodeIndex node, std::u16string_view path, int de
     return status::success;
 }
 
-NodeIndex WinePrefixRegistry::follow_link_creating(NodeIndex link, int depth)
+NodeIndex WinePrefixRegistry::follow_link_creating(NodeIndex link, int depth, Mount loading)
 {
     if (depth > max_link_depth)
         return no_node;
@@ -110,8 +119,11 @@ NodeIndex WinePrefixRegistry::follow_link_creating(NodeIndex link, int depth)
     NodeIndex node = hive_.root();
     PathNames names(path);
     for (auto name = names.next(); name;) {
-        auto child = child_of(node, *name);
         auto next = names.next();
+        // The server would create the key a later file is read into: the same key.
+        if (next && made_later(node, *name, loading))
+            return no_node;
+        auto child = child_of(node, *name);
         if (child == no_node) {
             // The server creates one key: only the target's last name may be missing.
             if (next)
@@ -121,8 +133,8 @@ NodeIndex WinePrefixRegistry::follow_link_creating(NodeIndex link, int depth)
             // The server creates below the link the target ends in, but a link
             // on the way must lead to keys that exist: a section below it fails.
             if (!next)
-                return follow_link_creating(child, depth + 1);
-            if (follow_link(child, depth + 1, child) != status::success)
+                return follow_link_creating(child, depth + 1, loading);
+            if (follow_link(child, depth + 1, child, loading) != status::success)
                 return no_node;
         }
         node = child;

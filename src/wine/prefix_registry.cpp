@@ -64,13 +64,13 @@ WinePrefixRegistry::WinePrefixRegistry(std::string prefix, const CodePage& code_
     auto default_name = ascii_units(".Default");
     machine_ = hive_.add_child(hive_.root(), machine_name.data(), machine_name.size());
     users_ = hive_.add_child(hive_.root(), user_name.data(), user_name.size());
-    auto default_user = hive_.add_child(users_, default_name.data(), default_name.size());
+    default_user_ = hive_.add_child(users_, default_name.data(), default_name.size());
     hive_.key(machine_).mount = machine;
     hive_.key(machine_).owner = machine;
     // Listing the users needs the user's key, whose name user.reg gives.
     hive_.key(users_).mount = user;
-    hive_.key(default_user).mount = Mount::default_user;
-    hive_.key(default_user).owner = Mount::default_user;
+    hive_.key(default_user_).mount = Mount::default_user;
+    hive_.key(default_user_).owner = Mount::default_user;
 }
 
 WinePrefixRegistry::~WinePrefixRegistry() = default;
@@ -145,10 +145,13 @@ Interest WinePrefixRegistry::interest_below(NodeIndex base) const
     return interest;
 }
 
-void WinePrefixRegistry::load(Mount mount)
+void WinePrefixRegistry::load(Mount mount, bool needed)
 {
-    if (loaded_[mount])
+    if (loaded_[mount]) {
+        if (needed && std::exchange(unreported_[mount], false))
+            report_unreadable(mount);
         return;
+    }
     loaded_[mount] = true;
     auto& file = open_files_[mount];
     if (auto opened = files_->open(file_path(mount)))
@@ -163,8 +166,7 @@ void WinePrefixRegistry::load(Mount mount)
             hive_.key(base).owner = user;
             user_key_ = base;
         } else {
-            auto name = ascii_units(".Default");
-            base = hive_.find_child(users_, view_of(name));
+            base = default_user_;
         }
         interest = interest_below(base);
         return base;
@@ -172,8 +174,8 @@ void WinePrefixRegistry::load(Mount mount)
 
     bool valid = false;
     if (file) {
-        auto follow = [this](NodeIndex link) { return follow_link_creating(link, 1); };
-        loaders_[mount] = std::make_unique<FileLoader>(hive_, *file, mount, ++loads_, follow, read_chunk_);
+        auto follow = [this, mount](NodeIndex link) { return follow_link_creating(link, 1, mount); };
+        loaders_[mount] = std::make_unique<FileLoader>(hive_, *file, mount, server_order(mount), follow, read_chunk_);
         if (wow64_view_)
             loaders_[mount]->make_wow64_sections();
         auto result = loaders_[mount]->first_pass(start);
@@ -185,8 +187,15 @@ void WinePrefixRegistry::load(Mount mount)
     }
     if (file && file->changed())
         stop_reading(mount);
-    if (!valid)
+    if (!valid && needed)
         report_unreadable(mount);
+    unreported_[mount] = !valid && !needed;
+    // A file read after this one by the server may make keys and values in
+    // this one's tree through its links.
+    for (auto later : { Mount::default_user, user }) {
+        if (server_order(later) > server_order(mount))
+            load(later, false);
+    }
 }
 
 void WinePrefixRegistry::report_unreadable(Mount mount)
@@ -214,6 +223,9 @@ void WinePrefixRegistry::complete(NodeIndex node)
 
 NodeIndex WinePrefixRegistry::child_of(NodeIndex node, std::u16string_view name)
 {
+    // .Default is there before user.reg is read, which need not be read for it.
+    if (node == users_ && names_equal(view_of(name), hive_.key(default_user_).name_text()))
+        return default_user_;
     ensure_loaded(node);
     auto child = hive_.find_child(node, view_of(name));
     if (child == no_node) {

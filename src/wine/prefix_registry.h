@@ -68,6 +68,9 @@ private:
     /// What every call answers once the registry stopped reading.
     static constexpr Status registry_io_failed = 1016;
     enum Mount : std::uint8_t { none = 0, machine = 1, user = 2, default_user = 3 };
+    /// The server reads system.reg, then userdef.reg, then user.reg: a key's
+    /// values from several files count in that order.
+    static constexpr std::uint8_t server_order(Mount mount) { return mount == machine ? 1 : mount == default_user ? 2 : 3; }
     struct ValueSlot {
         std::uint32_t name; ///< the value whose name is shown: the first one loaded
         std::uint32_t data; ///< the value whose data counts: the last one loaded
@@ -134,7 +137,10 @@ private:
     OpenKey* find_open_key(Handle handle, Status& status);
     NodeIndex root_node(Handle root);
     void ensure_loaded(NodeIndex node);
-    void load(Mount mount);
+    /// Reads the first pass of a file. One read only for the keys its links
+    /// may make in other files is not `needed`: that it cannot be read is
+    /// reported once the run needs its own keys.
+    void load(Mount mount, bool needed = true);
     /// The run fails naming the file that could not be read.
     void report_unreadable(Mount mount);
     /// A file read again did not give the bytes its keys came from (or gave
@@ -149,14 +155,18 @@ private:
     /// The subkey of `node` with that name, or no_node.
     NodeIndex child_of(NodeIndex node, std::u16string_view name);
     /// Follows names from `node`, found through links `depth` deep; each
-    /// link on the way is followed one deeper.
-    Status walk(NodeIndex node, std::u16string_view path, int depth, NodeIndex& found);
+    /// link on the way is followed one deeper. While the file of `loading`
+    /// is read, the keys of the files read after it are not there yet.
+    Status walk(NodeIndex node, std::u16string_view path, int depth, NodeIndex& found, Mount loading = none);
     /// Follows `link`, itself `depth` links deep.
-    Status follow_link(NodeIndex link, int depth, NodeIndex& target);
-    /// Where a key created through `link` (`depth` links deep) goes: the
-    /// target's last name is created when missing, the names and links before
-    /// it must lead to keys that exist.
-    NodeIndex follow_link_creating(NodeIndex link, int depth);
+    Status follow_link(NodeIndex link, int depth, NodeIndex& target, Mount loading = none);
+    /// Where a key of the file of `loading` created through `link` (`depth`
+    /// links deep) goes: the target's last name is created when missing, the
+    /// names and links before it must lead to keys that exist by then.
+    NodeIndex follow_link_creating(NodeIndex link, int depth, Mount loading);
+    /// Whether the server, while it reads the file of `loading`, has yet to
+    /// make the subkey `name` of `node`, which a file read later makes.
+    bool made_later(NodeIndex node, std::u16string_view name, Mount loading) const;
     const std::u16string& link_target(NodeIndex link);
     void read_key_values(NodeIndex node, ValueStore& store);
     bool is_performance_key(NodeIndex node);
@@ -172,8 +182,9 @@ private:
     NodeIndex machine_ = no_node;
     NodeIndex users_ = no_node;
     NodeIndex user_key_ = no_node;
+    NodeIndex default_user_ = no_node;
     std::array<bool, 4> loaded_{};
-    std::uint8_t loads_ = 0;
+    std::array<bool, 4> unreported_{}; ///< unreadable, but not needed so far
     // The files stay open while the registry lives: values are read from them on demand.
     std::array<std::unique_ptr<PinnedFile>, 4> open_files_;
     std::array<std::unique_ptr<FileLoader>, 4> loaders_;

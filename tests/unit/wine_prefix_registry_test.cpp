@@ -245,6 +245,72 @@ TEST(WinePrefixRegistry, LinksLeadToTheKeyTheyName)
     EXPECT_EQ(registry.open_key(a, many_links + "B", through), status::success);
 }
 
+// Recorded under wine64: the server reads system.reg, then userdef.reg, then
+// user.reg, and a section below a link is made where the link leads only if
+// all but the target's last name are there by then.
+TEST(WinePrefixRegistry, KeysMadeThroughLinksFollowTheServersFileOrder)
+{
+    struct Case {
+        const char* file;
+        const char* target;
+        bool made;
+    };
+    const std::string user = "\\Registry\\User\\S-1-5-21-0-0-0-1000\\Software\\T2\\N";
+    const Case cases[] = {
+        { "system.reg", "\\Registry\\User\\.Default\\Software\\N", false },
+        { "system.reg", user.c_str(), false },
+        { "system.reg", "\\Registry\\Machine\\Software\\N", true },
+        { "userdef.reg", user.c_str(), false },
+        { "userdef.reg", "\\Registry\\Machine\\Software\\N", true },
+        { "userdef.reg", "\\Registry\\User\\.Default\\Software\\N", true },
+        { "user.reg", "\\Registry\\User\\.Default\\Software\\N", true },
+        { "user.reg", "\\Registry\\Machine\\Software\\N", true },
+    };
+    for (const auto& test : cases) {
+        SCOPED_TRACE(std::string(test.file) + " -> " + test.target);
+        TemporaryPrefix prefix;
+        std::string files[] = { "WINE REGISTRY Version 2\n\n[Software\\\\T] 1\n",
+            "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\.Default\n\n[Software\\\\T] 1\n",
+            std::string(header) + "[Software\\\\T2] 1\n" };
+        const char* names[] = { "system.reg", "userdef.reg", "user.reg" };
+        for (int index = 0; index < 3; ++index) {
+            if (names[index] == std::string_view(test.file))
+                files[index] += "[Software\\\\T\\\\L] 1\n#link\n" + link_value(test.target) + "[Software\\\\T\\\\L\\\\child] 1\n";
+            prefix.write(names[index], files[index]);
+        }
+        WinePrefixRegistry registry(prefix.path(), CodePage::single_byte(1252));
+        Handle root = test.file == std::string_view("system.reg") ? local_machine
+            : test.file == std::string_view("user.reg")           ? current_user
+                                                                  : users;
+        Handle key;
+        auto path = std::string(test.file == std::string_view("userdef.reg") ? ".Default\\" : "") + "Software\\T\\L\\child";
+        EXPECT_EQ(registry.open_key(root, path, key) == status::success, test.made);
+    }
+}
+
+// Recorded under wine64: a userdef.reg section naming a link to a key of
+// system.reg sets that key's values after system.reg's own.
+TEST(WinePrefixRegistry, ValuesSetThroughLinksCountInTheServersFileOrder)
+{
+    TemporaryPrefix prefix;
+    prefix.write("system.reg", "WINE REGISTRY Version 2\n\n[Software\\\\E] 1\n\"v\"=\"system\"\n");
+    prefix.write("userdef.reg",
+        "WINE REGISTRY Version 2\n;; All keys relative to REGISTRY\\\\User\\\\.Default\n\n[L] 1\n#link\n"
+            + link_value("\\Registry\\Machine\\Software\\E") + "[L] 1\n\"v\"=\"userdef\"\n");
+    prefix.write("user.reg", std::string(header));
+    // Whichever file the run reads first.
+    for (Handle root : { users, local_machine }) {
+        WinePrefixRegistry registry(prefix.path(), CodePage::single_byte(1252));
+        Handle key;
+        ASSERT_EQ(registry.open_key(root, root == users ? ".Default\\L" : "Software\\E", key), status::success);
+        std::vector<char> name(16);
+        std::vector<std::byte> data(16);
+        ValueRead read{ name, data, 16, 16, 0 };
+        ASSERT_EQ(registry.enum_value(key, 0, read), status::success);
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(data.data())), "userdef");
+    }
+}
+
 TEST(WinePrefixRegistry, UnreadablePrefixesAreReported)
 {
     TemporaryPrefix prefix;
