@@ -45,8 +45,9 @@ struct Section {
     std::u16string order; ///< the sort key of its path
 };
 
-constexpr std::array<std::u16string_view, 14> simple_names{ u"a", u"b", u"A", u"B", u"N", u"key", u"Key", u"KEY", u"sub", u"x y", u"Fuzz",
-    u"Links", u"c", u"target" };
+// Wow6432Node: what a 32-bit program sees instead of the key above it.
+constexpr std::array<std::u16string_view, 16> simple_names{ u"a", u"b", u"A", u"B", u"N", u"key", u"Key", u"KEY", u"sub", u"x y", u"Fuzz",
+    u"Links", u"c", u"target", u"Wow6432Node", u"wow6432node" };
 constexpr std::array<std::u16string_view, 10> punctuated_names{ u"a\"b", u"[x]", u"br]ack", u"semi;colon", u"eq=ual", u"#hash", u" lead",
     u"trail ", u"per%cent%", u"@" };
 constexpr std::array<std::u16string_view, 8> control_names{ u"t\tab", u"line\nbreak", u"cr\rret",
@@ -165,6 +166,11 @@ private:
                 vary_header(text.header);
             }
             tops_[index] = { u"Software", u"Fuzz" };
+            // Where a 32-bit installer writes, seen as Software\Fuzz by 32-bit
+            // programs; its classes go through the link a booted prefix has there.
+            if (root == Root::machine && c_.one_in(2))
+                tops_[index] = c_.one_in(3) ? Path{ u"Software", u"Wow6432Node", u"Classes", u"Fuzz" }
+                                            : Path{ u"Software", u"Wow6432Node", u"Fuzz" };
             // Elsewhere the master keys that show other keys: HKEY_CLASSES_ROOT,
             // and the keys Wine opens as pseudo handles.
             if (!wine_ && root == Root::machine && c_.one_in(3))
@@ -350,7 +356,10 @@ private:
                 make_link(previous, full_path(keys_[target]));
                 for (auto length = 1 + c_.below(5); length > 0; --length) {
                     auto next = add_child(parent, numbered(u"Chain", length));
-                    make_link(next, full_path(keys_[previous]) + (c_.one_in(2) ? u"\\" + name() : u""));
+                    auto path = full_path(keys_[previous]);
+                    if (c_.one_in(2))
+                        path.append(u"\\").append(name());
+                    make_link(next, path);
                     previous = next;
                 }
                 break;
@@ -809,8 +818,13 @@ private:
     void choose_exports()
     {
         for (std::size_t index = 0; index < root_count; ++index) {
-            if (active_[index])
-                out_.keys.push_back(key_name(static_cast<Root>(index), tops_[index]));
+            if (!active_[index])
+                continue;
+            out_.keys.push_back(key_name(static_cast<Root>(index), tops_[index]));
+            if (tops_[index].size() == 3 && tops_[index][1] == u"Wow6432Node")
+                out_.keys.push_back(key_name(static_cast<Root>(index), { u"Software", u"Fuzz" }));
+            if (tops_[index].size() == 4)
+                out_.keys.emplace_back("HKEY_CLASSES_ROOT\\Fuzz");
         }
         for (auto count = c_.below(3); count > 0; --count) {
             const Key& key = keys_[some_key()];
