@@ -40,10 +40,7 @@ generator=$(readlink -f "$3")
 exe32=
 if [ $# -eq 4 ]; then
     exe32=$(readlink -f "$4")
-    if ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
-        echo "FAIL: the 32-bit program cannot run: Wine's 32-bit loader /usr/lib/wine/wine does not start (scripts/wine32.sh sets it up, as root)"
-        exit 1
-    fi
+    hivedump_check_program "$exe32" || exit 1
 fi
 count=${HIVEDUMP_RANDOM_PREFIXES:-5}
 first=${HIVEDUMP_RANDOM_SEED:-1}

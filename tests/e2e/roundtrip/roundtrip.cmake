@@ -5,7 +5,7 @@ include(${CMAKE_CURRENT_LIST_DIR}/../../support/support.cmake)
 add_executable(hivedump_check_export ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/load/check_export.cpp)
 target_link_libraries(hivedump_check_export PRIVATE hivedump_test_support)
 
-add_test(NAME wine_roundtrip COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/roundtrip/run.sh ${HIVEDUMP_WINDOWS_EXE})
+add_test(NAME wine_roundtrip COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/tests/e2e/roundtrip/run.sh ${HIVEDUMP_WINDOWS_EXE32})
 set_tests_properties(wine_roundtrip PROPERTIES SKIP_RETURN_CODE 77 TIMEOUT 600 RUN_SERIAL TRUE)
 
 add_test(NAME windows_imports

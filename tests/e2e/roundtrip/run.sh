@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Round trip of the Windows build under wine64: export a key, delete it, import
+# Round trip of the Windows program under Wine: export a key, delete it, import
 # the export with `regedit /s`, export again.
 #
 #   run.sh PATH/TO/hivedump.exe
@@ -48,6 +48,7 @@ if [ ! -f "$1" ]; then
     exit 1
 fi
 exe=$(readlink -f "$1")
+hivedump_check_program "$exe" || exit 1
 
 langs="C.UTF-8 ja_JP.UTF-8"
 root_path='Software\HivedumpTest\RoundTrip'

@@ -45,6 +45,19 @@ hivedump_find_wine() {
         [ -n "$HIVEDUMP_WINESERVER" ] && [ -x "$HIVEDUMP_WINESERVER" ]
 }
 
+# Whether the Windows program EXE can run here; when it cannot, says why in one
+# line. A 32-bit one (machine 0x14c in its PE header) needs Wine's 32-bit loader,
+# which scripts/wine32.sh sets up, as root.
+hivedump_check_program() {
+    local pe machine
+    pe=$(od -An -tu4 -j60 -N4 "$1" | tr -d ' ')
+    machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$1" | tr -d ' ')
+    if [ "$machine" = 014c ] && ! /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        echo "FAIL: the 32-bit program cannot run: Wine's 32-bit loader /usr/lib/wine/wine does not start (scripts/wine32.sh sets it up, as root)"
+        return 1
+    fi
+}
+
 # Runs CMD with the environment of PREFIX: its locale and nothing of the caller's
 # that would change what Wine does (other locale variables, a display for dialogs).
 _hivedump_env() {

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# End-to-end tests of the Windows build under wine64.
+# End-to-end tests of the Windows program under Wine (a 32-bit one runs in
+# Wine's WoW64, in the 32-bit view of the win64 prefixes).
 #
 #   run.sh PATH/TO/hivedump.exe [CASE...]
 #
@@ -43,6 +44,7 @@ if [ ! -f "$1" ]; then
     exit 1
 fi
 exe=$(readlink -f "$1")
+hivedump_check_program "$exe" || exit 1
 shift
 
 default_lang=C.UTF-8
