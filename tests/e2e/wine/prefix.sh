@@ -75,25 +75,31 @@ hivedump_prefix_run() {
 }
 
 # Runs like hivedump_prefix_run; Wine's standard error goes to the prefix's log,
-# and when the program fails, its exit status and that standard error go to ours.
+# and when the program fails, its exit status, that standard error and the end
+# of its standard output (where reg and regedit say why) go to ours.
 # WINEDEBUG=-all silences the debug channels only: what Wine itself reports on a
 # failure (a lost server, a program it cannot load) still lands here.
 hivedump_prefix_call() {
     local prefix=$1 status
     shift
-    hivedump_prefix_run "$prefix" "$@" 2>"$prefix/.hivedump-stderr"
+    hivedump_prefix_run "$prefix" "$@" 2>"$prefix/.hivedump-stderr" >"$prefix/.hivedump-stdout"
     status=$?
+    cat "$prefix/.hivedump-stdout"
     cat "$prefix/.hivedump-stderr" >>"$prefix/.hivedump-log"
     if [ "$status" != 0 ]; then
         {
             printf 'wine64'
             printf ' %q' "$@"
-            printf ' (LANG=%s): exit status %s; standard error:\n' "$(cat "$prefix/.hivedump-lang")" "$status"
-            if [ -s "$prefix/.hivedump-stderr" ]; then
-                head -n 20 "$prefix/.hivedump-stderr" | sed 's/^/    /'
-            else
-                echo "    (empty)"
-            fi
+            printf ' (LANG=%s): exit status %s\n' "$(cat "$prefix/.hivedump-lang")" "$status"
+            local stream
+            for stream in error:stderr output:stdout; do
+                echo "  standard ${stream%%:*}:"
+                if [ -s "$prefix/.hivedump-${stream#*:}" ]; then
+                    tail -n 20 "$prefix/.hivedump-${stream#*:}" | tr -d '\r' | sed 's/^/    /'
+                else
+                    echo "    (empty)"
+                fi
+            done
         } >&2
     fi
     return "$status"
