@@ -74,6 +74,16 @@ hivedump_prefix_run() {
     _hivedump_env "$prefix" "$HIVEDUMP_WINE64" "$@"
 }
 
+# Indents the lines it reads, without CRs; "(empty)" when there are none.
+_hivedump_indent() {
+    local line any=
+    while IFS= read -r line || [ -n "$line" ]; do
+        printf '    %s\n' "${line//$'\r'/}"
+        any=1
+    done
+    [ -n "$any" ] || echo "    (empty)"
+}
+
 # Runs like hivedump_prefix_run; Wine's standard error goes to the prefix's log,
 # and when the program fails, its exit status, that standard error and the end
 # of its standard output (where reg and regedit say why) go to ours.
@@ -91,15 +101,10 @@ hivedump_prefix_call() {
             printf 'wine64'
             printf ' %q' "$@"
             printf ' (LANG=%s): exit status %s\n' "$(cat "$prefix/.hivedump-lang")" "$status"
-            local stream
-            for stream in error:stderr output:stdout; do
-                echo "  standard ${stream%%:*}:"
-                if [ -s "$prefix/.hivedump-${stream#*:}" ]; then
-                    tail -n 20 "$prefix/.hivedump-${stream#*:}" | tr -d '\r' | sed 's/^/    /'
-                else
-                    echo "    (empty)"
-                fi
-            done
+            echo "  standard error:"
+            head -n 20 "$prefix/.hivedump-stderr" | _hivedump_indent
+            echo "  standard output, its end:"
+            tail -n 20 "$prefix/.hivedump-stdout" | _hivedump_indent
         } >&2
     fi
     return "$status"
