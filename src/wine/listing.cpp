@@ -57,11 +57,13 @@ void WinePrefixRegistry::list_children(OpenKey& key)
     if (key.children_listed)
         return;
     key.children_listed = true;
-    complete(key.node);
+    // A listing wants every subkey.
+    files_.complete(key.node, {});
+    const auto& hive = files_.hive();
     auto& named = named_scratch_;
     named.clear();
-    for (auto child = hive_.key(key.node).first_child; child != no_node; child = hive_.key(child).next_sibling)
-        named.push_back(Named::of(hive_.key(child).name_text(), child));
+    for (auto child = hive.key(key.node).first_child; child != no_node; child = hive.key(child).next_sibling)
+        named.push_back(Named::of(hive.key(child).name_text(), child));
     sort_named(named);
     key.children.reserve(named.size());
     for (const auto& item : named)
@@ -74,9 +76,9 @@ void WinePrefixRegistry::list_values(OpenKey& key)
         return;
     key.values_listed = true;
     // A key outside the interest may have sections its file passed over.
-    complete(key.node);
+    files_.complete(key.node, {});
     key.store.clear();
-    read_key_values(key.node, key.store);
+    files_.read_key_values(key.node, key.store);
     auto& all = named_scratch_;
     all.clear();
     for (std::uint32_t index = 0; index < key.store.values.size(); ++index)
@@ -101,7 +103,7 @@ Status WinePrefixRegistry::enum_key(Handle handle, std::uint32_t index, std::spa
     if (key == nullptr)
         return status;
     list_children(*key);
-    if (stopped_)
+    if (files_.stopped())
         return registry_io_failed;
     if (key->values_listed) {
         // The walk is done with this key's values once it lists its subkeys.
@@ -112,7 +114,7 @@ Status WinePrefixRegistry::enum_key(Handle handle, std::uint32_t index, std::spa
     key->last_listed = no_node;
     if (index >= key->children.size())
         return status::no_more_items;
-    auto text = hive_.key(key->children[index]).name_text();
+    auto text = files_.hive().key(key->children[index]).name_text();
     auto size = converter_.converted_size(text);
     if (size >= name.size())
         return status::more_data;
@@ -129,7 +131,7 @@ Status WinePrefixRegistry::query_info_key(Handle handle, KeyInfo& info)
     if (key == nullptr)
         return status;
     list_values(*key);
-    if (stopped_)
+    if (files_.stopped())
         return registry_io_failed;
     info = KeyInfo{};
     info.value_count = static_cast<std::uint32_t>(key->values.size());
@@ -148,7 +150,7 @@ Status WinePrefixRegistry::enum_value(Handle handle, std::uint32_t index, ValueR
     if (key == nullptr)
         return status;
     list_values(*key);
-    if (stopped_)
+    if (files_.stopped())
         return registry_io_failed;
     if (index >= key->values.size())
         return status::no_more_items;

@@ -11,7 +11,9 @@ target_sources(hivedump_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/pinned_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/prefix.cpp
   ${CMAKE_CURRENT_LIST_DIR}/prefix_registry.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/links.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/key_resolver.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/loaded_files.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/handles.cpp
   ${CMAKE_CURRENT_LIST_DIR}/view.cpp
   ${CMAKE_CURRENT_LIST_DIR}/listing.cpp
   ${CMAKE_CURRENT_LIST_DIR}/server.cpp
