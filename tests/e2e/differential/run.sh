@@ -2,7 +2,8 @@
 # Exports the same keys with the Windows build under wine64 and with the Linux
 # tool from the prefix's files, and compares the bytes: the 64-bit build with
 # the Linux tool in the 64-bit view, and, given the 32-bit program, that one
-# with the Linux tool in its own view, the 32-bit program's.
+# with the Linux tool in its own view, the 32-bit program's, on 64-bit
+# prefixes and on a 32-bit one.
 # usage: run.sh WINDOWS_EXE_64 LINUX_EXE [WINDOWS_EXE_32]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
@@ -35,6 +36,7 @@ cleanup() {
 trap cleanup EXIT
 
 failures=0
+prefix_kind=
 keys_for_data='HKEY_CURRENT_USER
 HKEY_CURRENT_USER\Software\HivedumpDiff
 HKEY_CURRENT_USER\software\hivedumpdiff\Links
@@ -57,7 +59,7 @@ wine_step() { # prefix lang program args...
     step_status=0
     LANG=$step_lang WINEPREFIX=$step_prefix $wine "$@" >/dev/null 2>"$work/step.stderr" || step_status=$?
     if [ "$step_status" != 0 ]; then
-        echo "FAIL [$step_lang] wine64 $*: exit status $step_status; standard error:"
+        echo "FAIL [$step_lang] $(basename "$wine") $*: exit status $step_status; standard error:"
         head -n 20 "$work/step.stderr" | sed 's/^/    /'
         exit 1
     fi
@@ -125,7 +127,7 @@ compare_key() { # prefix lang codepage key [files the Linux tool reads, else the
     status_native=0
     env -u HIVEDUMP_VIEW ${view:+HIVEDUMP_VIEW=$view} "$locale_variable=$2" WINEPREFIX="$files" "$native" "$4" "$out-native.reg" >"$out-native.stdout" 2>/dev/null || status_native=$?
     if [ "$status_wine" != "$status_native" ]; then
-        echo "FAIL [$2] $4 (${view:-32}-bit view): status wine $status_wine, native $status_native"
+        echo "FAIL [$2] $4 (${view:-32}-bit view${prefix_kind:+, $prefix_kind}): status wine $status_wine, native $status_native"
         echo "    wine said: $(head -c 300 "$out-wine.stdout")"
         echo "    native said: $(head -c 300 "$out-native.stdout")"
         echo "    standard error under Wine:"
@@ -134,11 +136,11 @@ compare_key() { # prefix lang codepage key [files the Linux tool reads, else the
         return
     fi
     if ! result=$(python3 "$here/compare.py" "$prefix" "$3" "$out-wine.reg" "$out-native.reg"); then
-        echo "FAIL [$2] $4 (${view:-32}-bit view): $result"
+        echo "FAIL [$2] $4 (${view:-32}-bit view${prefix_kind:+, $prefix_kind}): $result"
         failures=$((failures + 1))
         return
     fi
-    echo "ok   [$2] $4 (${view:-32}-bit view): $(echo "$result" | head -1)"
+    echo "ok   [$2] $4 (${view:-32}-bit view${prefix_kind:+, $prefix_kind}): $(echo "$result" | head -1)"
 }
 
 # A wineserver running on the prefix is announced in one line before the
@@ -231,6 +233,27 @@ for setting in "fresh C.UTF-8 1252" "data C.UTF-8 1252" "data ja_JP.UTF-8 932"; 
     fi
     WINEPREFIX=$prefix $wineserver -k 2>/dev/null || true
 done
+
+# A 32-bit prefix has one view, the 32-bit program's, whatever the Linux tool
+# is asked for; only Wine's 32-bit loader runs programs there.
+if [ -n "$exe32" ]; then
+    prefix=$work/prefix-win32
+    wine=/usr/lib/wine/wine
+    export WINEARCH=win32
+    boot_prefix "$prefix" C.UTF-8
+    unset WINEARCH
+    exe=$exe32
+    prefix_kind="32-bit prefix"
+    for view in "" 64; do
+        printf '%s\n' HKEY_LOCAL_MACHINE 'HKEY_LOCAL_MACHINE\Software' HKEY_CLASSES_ROOT 'HKEY_CURRENT_USER\Software' HKEY_USERS |
+            while IFS= read -r key; do
+                compare_key "$prefix" C.UTF-8 1252 "$key"
+                echo "$failures" >"$work/failures"
+            done
+        failures=$(cat "$work/failures" 2>/dev/null || echo 0)
+    done
+    WINEPREFIX=$prefix $wineserver -k 2>/dev/null || true
+fi
 
 failures=$(cat "$work/failures" 2>/dev/null || echo 0)
 [ "$failures" -eq 0 ] || { echo "$failures differential case(s) failed"; exit 1; }
