@@ -24,26 +24,6 @@ OpenKey& KeyHandles::root(registry::Handle handle, bool& resolved)
     return roots_[slot];
 }
 
-std::size_t KeyHandles::slot_of(registry::Handle handle) const
-{
-    auto number = static_cast<std::uintptr_t>(handle);
-    if (registry::is_root(handle) || number == 0 || number > open_keys_.size() || !open_keys_[number - 1].in_use)
-        return no_slot;
-    return number - 1;
-}
-
-OpenKey* KeyHandles::find(registry::Handle handle)
-{
-    auto slot = slot_of(handle);
-    return slot == no_slot || open_keys_[slot].performance_text ? nullptr : &open_keys_[slot];
-}
-
-NodeIndex KeyHandles::node_of(registry::Handle handle) const
-{
-    auto slot = slot_of(handle);
-    return slot == no_slot ? no_node : open_keys_[slot].node;
-}
-
 registry::Handle KeyHandles::open(NodeIndex node, bool performance_text)
 {
     std::size_t slot;

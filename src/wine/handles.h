@@ -41,9 +41,17 @@ public:
     /// The master key's slot; `resolved` says whether its key was looked up yet.
     OpenKey& root(registry::Handle handle, bool& resolved);
     /// The open key, or nullptr when the handle names none that calls accept.
-    OpenKey* find(registry::Handle handle);
+    OpenKey* find(registry::Handle handle)
+    {
+        auto slot = slot_of(handle);
+        return slot == no_slot || open_keys_[slot].performance_text ? nullptr : &open_keys_[slot];
+    }
     /// The node of an open key, whatever calls accept of it; no_node when none.
-    NodeIndex node_of(registry::Handle handle) const;
+    NodeIndex node_of(registry::Handle handle) const
+    {
+        auto slot = slot_of(handle);
+        return slot == no_slot ? no_node : open_keys_[slot].node;
+    }
     registry::Handle open(NodeIndex node, bool performance_text);
     /// Allocates nothing: it runs from destructors.
     void close(registry::Handle handle);
@@ -51,7 +59,14 @@ public:
 private:
     static constexpr std::size_t no_slot = static_cast<std::size_t>(-1);
     /// The slot of a handle to a key opened and not closed, or no_slot.
-    std::size_t slot_of(registry::Handle handle) const;
+    // Inline: every call of the registry asks it.
+    std::size_t slot_of(registry::Handle handle) const
+    {
+        auto number = static_cast<std::uintptr_t>(handle);
+        if (registry::is_root(handle) || number == 0 || number > open_keys_.size() || !open_keys_[number - 1].in_use)
+            return no_slot;
+        return number - 1;
+    }
 
     std::vector<OpenKey> open_keys_;
     std::vector<std::size_t> free_slots_;

@@ -205,6 +205,8 @@ public:
         // Keys on the way to what the first pass was for know theirs.
         if (!resolver_.hive_.key(node).wow64_known)
             resolver_.files_.complete(node, wanted_);
+        if (!resolver_.hive_.key(node).has_wow64_child)
+            return no_node;
         return resolver_.hive_.find_child(node, view_of(wow64_node_name));
     }
     bool is_link(NodeIndex node) override { return resolver_.hive_.key(node).link; }

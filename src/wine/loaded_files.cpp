@@ -197,7 +197,7 @@ void LoadedFiles::stop_reading(Mount mount)
     stopped_ = true;
 }
 
-void LoadedFiles::complete(NodeIndex node, const Wanted& wanted)
+void LoadedFiles::complete_file(NodeIndex node, const Wanted& wanted)
 {
     ensure_loaded(node, wanted);
     const auto& key = hive_.key(node);

@@ -67,7 +67,14 @@ public:
     /// Loads the file whose tree goes below `node`, if it waits for one.
     void ensure_loaded(NodeIndex node, const Wanted& wanted);
     /// Makes every subkey of `node` known, reading what its file passed over.
-    void complete(NodeIndex node, const Wanted& wanted);
+    void complete(NodeIndex node, const Wanted& wanted)
+    {
+        // Inline for the common case: the walk asks it of every key.
+        const auto& key = hive_.key(node);
+        if (key.mount == none && (key.complete || key.owner == none || (loaders_[key.owner] && loaders_[key.owner]->full())))
+            return;
+        complete_file(node, wanted);
+    }
     void read_key_values(NodeIndex node, ValueStore& store);
     /// Whether any file was loaded yet.
     bool loaded(Mount mount) const { return loaded_[mount]; }
@@ -79,6 +86,7 @@ public:
     std::optional<std::string> unreadable() const { return unreadable_; }
 
 private:
+    void complete_file(NodeIndex node, const Wanted& wanted);
     /// The interest of a file whose base is `base`.
     Interest interest_below(NodeIndex base, const Wanted& wanted) const;
     std::vector<std::u16string> path_of(NodeIndex node) const;

@@ -130,6 +130,9 @@ NodeIndex Hive::add_child(NodeIndex parent, const char16_t* units, std::size_t l
     node.next_sibling = keys_[parent].first_child;
     auto index = static_cast<NodeIndex>(keys_.push_back(node));
     keys_[parent].first_child = index;
+    // The 32-bit view asks this of every key it opens: most have no such subkey.
+    if (length == wow64_node_name.size() && names_equal(name, view_of(wow64_node_name)))
+        keys_[parent].has_wow64_child = true;
 
     auto mask = index_.size() - 1;
     auto slot = hash & mask;

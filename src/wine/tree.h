@@ -114,6 +114,7 @@ struct KeyNode {
     bool link_below : 1 = false; ///< some key below this one is a link
     bool complete : 1 = false; ///< every subkey its file holds is in the tree
     bool wow64_known : 1 = false; ///< its Wow6432Node subkey, if its file holds one, is in the tree
+    bool has_wow64_child : 1 = false; ///< a subkey named Wow6432Node, any case, is in the tree
     std::uint8_t mount : 2 = 0; ///< which file's contents the key waits for; 0 when none
     std::uint8_t owner : 2 = 0; ///< the file whose tree the key is in; 0 when none
 

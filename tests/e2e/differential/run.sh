@@ -132,6 +132,18 @@ compare_key() { # prefix lang codepage key [files the Linux tool reads, else the
         echo "    native said: $(head -c 300 "$out-native.stdout")"
         echo "    standard error under Wine:"
         head -n 20 "$out-wine.stderr" | sed 's/^/    /'
+        case $status_wine in
+        0 | 255) ;;
+        *)
+            # The program ends with 0 or 255 only. A program whose wineserver is
+            # told to stop (wineserver -k) ends with 1 and says nothing: name
+            # the servers running now, to find who stopped this one.
+            echo "    the Windows program never ends so itself; wineservers running now:"
+            for server in $(pgrep wineserver); do
+                echo "    $server $(tr '\0' '\n' <"/proc/$server/environ" 2>/dev/null | grep '^WINEPREFIX=')"
+            done
+            ;;
+        esac
         failures=$((failures + 1))
         return
     fi
