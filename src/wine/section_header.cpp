@@ -132,6 +132,10 @@ bool SectionHeader::readable()
 bool SectionHeader::disagrees_at_wow64_node()
 {
     if (disagreeing_raw_ != std::string::npos) {
+        // Most names are told by their first letter: a plain one decodes to itself.
+        auto first = disagreeing_raw_ < raw_.size() ? static_cast<unsigned char>(raw_[disagreeing_raw_]) : ']';
+        if (first < 0x80 && first != '\\' && ascii_folded[first] != ascii_folded[wow64_node_name[0]])
+            return false;
         // Told without decoding when the name is plain ASCII up to its
         // separator or the closing bracket.
         std::size_t end = disagreeing_raw_;
