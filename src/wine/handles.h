@@ -58,8 +58,8 @@ public:
 
 private:
     static constexpr std::size_t no_slot = static_cast<std::size_t>(-1);
-    /// The slot of a handle to a key opened and not closed, or no_slot.
-    // Inline: every call of the registry asks it.
+    /// The slot of a handle to a key opened and not closed, or no_slot;
+    /// inline, as every call of the registry asks it.
     std::size_t slot_of(registry::Handle handle) const
     {
         auto number = static_cast<std::uintptr_t>(handle);

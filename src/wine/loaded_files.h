@@ -76,7 +76,7 @@ public:
         complete_file(node, wanted);
     }
     void read_key_values(NodeIndex node, ValueStore& store);
-    /// Whether any file was loaded yet.
+    /// Whether the file's first pass was read, or tried.
     bool loaded(Mount mount) const { return loaded_[mount]; }
 
     /// A file said the prefix is a 32-bit one.
