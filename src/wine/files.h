@@ -54,6 +54,13 @@ public:
 private:
     /// Takes the fingerprint of the block read whole.
     void seal();
+    /// Reads a block's worth at `offset`, less at the file's end; -1 when a read failed.
+    std::ptrdiff_t read_up_to_block(char* into, std::uint64_t offset);
+    /// Reads the block at `offset`, not read before, into `into`, and takes
+    /// its fingerprint; bytes short of a block are kept as the file's end.
+    std::ptrdiff_t read_block(char* into, std::uint64_t offset);
+    /// Whether the bytes read again for block `index` are those first read.
+    bool first_read(const char* block, std::ptrdiff_t held, std::size_t index);
     /// The block at `index`, read again and checked; null when it differs.
     const char* checked_block(std::size_t index);
 

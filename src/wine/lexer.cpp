@@ -284,12 +284,12 @@ bool may_continue_hex(const Cursor& line)
         for (;;) {
             if (at >= line.end)
                 return false;
-            if (*at == '\\') {
-                at += 2;
-                continue;
-            }
+            at = find_either(at, line.end, '"', '\\');
+            if (at == nullptr)
+                return false;
             if (*at++ == '"')
                 break;
+            ++at; // the escaped byte
         }
     }
     while (at != line.end && is_space(*at))

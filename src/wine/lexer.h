@@ -103,8 +103,6 @@ private:
 /// leaving the cursor after it. Returns false when the line ends first.
 bool read_text(Cursor& cursor, char terminator, Units& text);
 
-/// The lines of a block of whole lines. The server reads lines as C
-/// strings: a zero byte ends one; a carriage return before the line feed is dropped.
 /// The first `byte` in [at, end), or null. Inline and sixteen bytes at a
 /// time: most lines are short, and a call to memchr for each one cost more
 /// than reading the line.
@@ -121,45 +119,60 @@ inline const char* find_byte(const char* at, const char* end, char byte)
     return static_cast<const char*>(std::memchr(at, byte, static_cast<std::size_t>(end - at)));
 }
 
+/// The first `a` or `b` in [at, end), or null: `find_byte` for two bytes.
+inline const char* find_either(const char* at, const char* end, char a, char b)
+{
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(a);
+    const __m128i second = _mm_set1_epi8(b);
+    for (; end - at >= 16; at += 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        auto found = _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(bytes, first), _mm_cmpeq_epi8(bytes, second)));
+        if (found != 0)
+            return at + __builtin_ctz(static_cast<unsigned>(found));
+    }
+#endif
+    for (; at != end; ++at)
+        if (*at == a || *at == b)
+            return at;
+    return nullptr;
+}
+
+/// The lines of a block of whole lines. The server reads lines as C strings:
+/// a zero byte ends one; a carriage return before the line feed is dropped.
 class Lines {
 public:
     Lines() = default;
     Lines(const char* begin, const char* end)
         : at_(begin)
         , end_(end)
-        , has_nul_(begin != end && std::memchr(begin, 0, static_cast<std::size_t>(end - begin)) != nullptr)
-    {
-    }
-    /// The lines of a part of a block whose zero bytes are known.
-    Lines(const char* begin, const char* end, bool has_nul)
-        : at_(begin)
-        , end_(end)
-        , has_nul_(has_nul)
     {
     }
     bool next(Cursor& line)
     {
         if (at_ == end_)
             return false;
-        const char* newline = find_byte(at_, end_, '\n');
-        const char* content_end = newline != nullptr ? newline : end_;
-        line = { at_, content_end };
-        at_ = newline != nullptr ? newline + 1 : end_;
-        const void* zero = has_nul_ ? std::memchr(line.at, 0, static_cast<std::size_t>(line.end - line.at)) : nullptr;
-        if (zero != nullptr)
-            line.end = static_cast<const char*>(zero);
-        else if (newline != nullptr && line.end != line.at && line.end[-1] == '\r')
+        // One look for both: a zero byte is rare, and a pass of its own over
+        // every block cost more than this.
+        const char* stop = find_either(at_, end_, '\n', '\0');
+        if (stop != nullptr && *stop == '\0') {
+            line = { at_, stop };
+            const char* newline = find_byte(stop, end_, '\n');
+            at_ = newline != nullptr ? newline + 1 : end_;
+            return true;
+        }
+        line = { at_, stop != nullptr ? stop : end_ };
+        at_ = stop != nullptr ? stop + 1 : end_;
+        if (stop != nullptr && line.end != line.at && line.end[-1] == '\r')
             --line.end;
         return true;
     }
     /// Where the next line starts.
     const char* position() const { return at_; }
-    bool has_nul() const { return has_nul_; }
 
 private:
     const char* at_ = nullptr;
     const char* end_ = nullptr;
-    bool has_nul_ = false;
 };
 
 enum class Hex { done, failed, more };

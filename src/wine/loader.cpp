@@ -110,7 +110,7 @@ public:
                     continue;
                 }
                 bool more = false;
-                if (settle_candidate(end, last, lines.has_nul(), more) > start)
+                if (settle_candidate(end, last, more) > start)
                     continue; // taken as data, whatever it looks like
             }
             switch (first) {
@@ -132,7 +132,7 @@ public:
         }
         if (candidate_next_ != nullptr) {
             bool more = false;
-            settle_candidate(end, last, lines.has_nul(), more);
+            settle_candidate(end, last, more);
             continuing_ = more;
         }
         return true;
@@ -378,9 +378,9 @@ private:
 
     /// Reads the candidate's data as the server does. Returns where the lines
     /// it takes end; `more` when it goes on past the block.
-    const char* settle_candidate(const char* end, bool last, bool has_nul, bool& more)
+    const char* settle_candidate(const char* end, bool last, bool& more)
     {
-        Lines rest(candidate_next_, end, has_nul);
+        Lines rest(candidate_next_, end);
         candidate_next_ = nullptr;
         Cursor cursor = candidate_;
         std::uint32_t type = 0;

@@ -47,6 +47,46 @@ void PinnedFile::seal()
     last_held_ = 0;
 }
 
+std::ptrdiff_t PinnedFile::read_up_to_block(char* into, std::uint64_t offset)
+{
+    std::size_t held = 0;
+    while (held < block_size_) {
+        const auto count = file_->read_at(into + held, block_size_ - held, offset + held);
+        if (count < 0)
+            return -1;
+        if (count == 0)
+            break;
+        held += static_cast<std::size_t>(count);
+    }
+    return static_cast<std::ptrdiff_t>(held);
+}
+
+std::ptrdiff_t PinnedFile::read_block(char* into, std::uint64_t offset)
+{
+    const auto held = read_up_to_block(into, offset);
+    if (held == static_cast<std::ptrdiff_t>(block_size_)) {
+        fingerprints_.push_back(fingerprint(into, block_size_));
+    } else if (held >= 0) {
+        ended_ = true;
+        // The file's end: its bytes wait in the last block, as a shorter read leaves them.
+        if (!last_)
+            last_ = std::make_unique_for_overwrite<char[]>(block_size_);
+        std::memcpy(last_.get(), into, static_cast<std::size_t>(held));
+        last_held_ = static_cast<std::size_t>(held);
+    }
+    return held;
+}
+
+bool PinnedFile::first_read(const char* block, std::ptrdiff_t held, std::size_t index)
+{
+    // Shorter now, or other bytes: not the file the keys were read from.
+    if (held != static_cast<std::ptrdiff_t>(block_size_) || fingerprint(block, block_size_) != fingerprints_[index]) {
+        changed_ = true;
+        return false;
+    }
+    return true;
+}
+
 const char* PinnedFile::checked_block(std::size_t index)
 {
     if (index == checked_index_)
@@ -54,20 +94,9 @@ const char* PinnedFile::checked_block(std::size_t index)
     if (!checked_)
         checked_ = std::make_unique_for_overwrite<char[]>(block_size_);
     checked_index_ = SIZE_MAX;
-    std::size_t held = 0;
-    while (held < block_size_) {
-        auto count = file_->read_at(checked_.get() + held, block_size_ - held, index * std::uint64_t{ block_size_ } + held);
-        if (count < 0)
-            return nullptr;
-        if (count == 0)
-            break;
-        held += static_cast<std::size_t>(count);
-    }
-    // Shorter now, or other bytes: not the file the keys were read from.
-    if (held != block_size_ || fingerprint(checked_.get(), block_size_) != fingerprints_[index]) {
-        changed_ = true;
+    const auto held = read_up_to_block(checked_.get(), index * std::uint64_t{ block_size_ });
+    if (held < 0 || !first_read(checked_.get(), held, index))
         return nullptr;
-    }
     checked_index_ = index;
     return checked_.get();
 }
@@ -84,7 +113,16 @@ std::ptrdiff_t PinnedFile::read_at(char* buffer, std::size_t size, std::uint64_t
         const std::uint64_t at = offset + copied;
         const std::uint64_t whole = fingerprints_.size() * std::uint64_t{ block_size_ };
         if (at < whole) {
-            const char* block = checked_block(static_cast<std::size_t>(at / block_size_));
+            const auto index = static_cast<std::size_t>(at / block_size_);
+            if (at % block_size_ == 0 && size - copied >= block_size_ && index != checked_index_) {
+                // A whole block read again: straight into the caller's buffer, and checked there.
+                const auto held = read_up_to_block(buffer + copied, at);
+                if (held < 0 || !first_read(buffer + copied, held, index))
+                    return -1;
+                copied += block_size_;
+                continue;
+            }
+            const char* block = checked_block(index);
             if (block == nullptr)
                 return -1;
             const auto within = static_cast<std::size_t>(at % block_size_);
@@ -98,6 +136,15 @@ std::ptrdiff_t PinnedFile::read_at(char* buffer, std::size_t size, std::uint64_t
             // Bytes never read yet: read on, up to what is asked for.
             if (ended_)
                 break;
+            if (at == read_end && last_held_ == 0 && size - copied >= block_size_) {
+                // A whole block wanted: read it straight into the caller's
+                // buffer, saving a copy; only its fingerprint is kept.
+                const auto count = read_block(buffer + copied, read_end);
+                if (count < 0)
+                    return -1;
+                copied += static_cast<std::size_t>(count);
+                continue;
+            }
             if (!last_)
                 last_ = std::make_unique_for_overwrite<char[]>(block_size_);
             const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block_size_ - last_held_, offset + size - read_end));
