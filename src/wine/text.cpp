@@ -6,9 +6,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <new>
 #include <utility>
 #include <vector>
 
@@ -129,11 +132,39 @@ std::uint32_t name_hash(const TextView& name)
     return hash;
 }
 
+namespace {
+
+/// The bytes of each UTF-16 unit; '?' for a unit the code page lacks. Held
+/// as their difference from '?', so that the table starts as zeros: memory
+/// the system hands out zeroed and maps only where it is touched, where a
+/// table filled in full cost a small export a few percent of its time.
+class UnitBytes {
+public:
+    UnitBytes()
+        : units_(static_cast<std::uint16_t*>(std::calloc(0x10000, sizeof(std::uint16_t))))
+    {
+        if (!units_)
+            throw std::bad_alloc();
+    }
+    std::uint16_t operator[](char16_t unit) const { return units_[unit] ^ missing; }
+    void set(char16_t unit, std::uint16_t bytes) { units_[unit] = bytes ^ missing; }
+
+private:
+    static constexpr std::uint16_t missing = '?';
+    struct Free {
+        void operator()(std::uint16_t* units) const { std::free(units); }
+    };
+    std::unique_ptr<std::uint16_t[], Free> units_;
+};
+
+} // namespace
+
 struct AnsiConverter::Tables {
     std::uint32_t code_page = 1252;
     bool double_byte = false;
     bool low_units_single = false;
-    std::vector<std::uint16_t> unit_bytes = std::vector<std::uint16_t>(0x10000, '?');
+    const codepage_data::Table* table = nullptr; ///< the units it holds; none: those below 0x80
+    UnitBytes unit_bytes;
     // 256 single bytes, then 128 rows of trail bytes for the lead bytes 0x80 up;
     // filled when a path first needs converting back.
     std::once_flag byte_units_made;
@@ -157,17 +188,19 @@ AnsiConverter::AnsiConverter(std::uint32_t code_page)
         }
         tables->code_page = code_page;
         tables->double_byte = is_lead(code_page, 0x81);
+        tables->table = table;
         if (table != nullptr) {
             for (std::size_t at = 0; at + 4 <= table->size; at += 4) {
-                auto unit = static_cast<std::uint16_t>(table->pairs[at] | (table->pairs[at + 1] << 8));
-                tables->unit_bytes[unit] = static_cast<std::uint16_t>(table->pairs[at + 2] | (table->pairs[at + 3] << 8));
+                auto unit = static_cast<char16_t>(table->pairs[at] | (table->pairs[at + 1] << 8));
+                tables->unit_bytes.set(unit, static_cast<std::uint16_t>(table->pairs[at + 2] | (table->pairs[at + 3] << 8)));
             }
         } else {
-            for (std::uint16_t unit = 0; unit < 0x80; ++unit)
-                tables->unit_bytes[unit] = unit;
+            for (char16_t unit = 0; unit < 0x80; ++unit)
+                tables->unit_bytes.set(unit, unit);
         }
-        tables->low_units_single = std::all_of(
-            tables->unit_bytes.begin(), tables->unit_bytes.begin() + 0x100, [](std::uint16_t bytes) { return bytes <= 0xFF; });
+        tables->low_units_single = true;
+        for (char16_t unit = 0; unit < 0x100; ++unit)
+            tables->low_units_single = tables->low_units_single && tables->unit_bytes[unit] <= 0xFF;
     }
     tables_ = tables;
     code_page_ = tables->code_page;
@@ -202,9 +235,8 @@ std::size_t AnsiConverter::convert(const TextView& text, char* out, std::size_t 
     if (!text.wide && low_units_single_) {
         // One byte in, one byte out.
         std::size_t count = std::min<std::size_t>(text.length, capacity);
-        const std::uint16_t* bytes_of = table.data();
         for (std::size_t index = 0; index < count; ++index)
-            out[index] = static_cast<char>(bytes_of[text.bytes[index]]);
+            out[index] = static_cast<char>(table[text.bytes[index]]);
         return count;
     }
     for (std::uint32_t index = 0; index < text.length; ++index) {
@@ -252,12 +284,21 @@ void AnsiConverter::to_utf16(std::string_view text, std::u16string& result) cons
         constexpr std::uint32_t none = 0x10000;
         // A single-byte code page's units all go to single bytes.
         std::vector<std::uint32_t> lowest(double_byte_ ? 0x10000 : 0x100, none);
-        for (std::uint32_t unit = 0x10000; unit-- > 0;) {
+        auto offer = [&](char16_t unit) {
             auto bytes = tables_->unit_bytes[unit];
             // A unit that the table sends to '?' for want of a character does not come back from it.
             if ((bytes != '?' || unit == '?') && bytes < lowest.size())
-                lowest[bytes] = unit;
+                lowest[bytes] = std::min<std::uint32_t>(lowest[bytes], unit);
+        };
+        // Only the units the table names, and '?' itself, go anywhere but to '?'.
+        if (const auto* table = tables_->table) {
+            for (std::size_t at = 0; at + 4 <= table->size; at += 4)
+                offer(static_cast<char16_t>(table->pairs[at] | (table->pairs[at + 1] << 8)));
+        } else {
+            for (char16_t unit = 0; unit < 0x80; ++unit)
+                offer(unit);
         }
+        offer(u'?');
         auto decode = [&](std::uint32_t bytes) -> char16_t {
             char16_t unit;
             if (bytes < 0x100 && is_lead(code_page_, static_cast<unsigned char>(bytes)))
