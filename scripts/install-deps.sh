@@ -21,7 +21,7 @@ done
 if [ "$(id -u)" -eq 0 ]; then as_root=; else as_root=sudo; fi
 export DEBIAN_FRONTEND=noninteractive
 if [ -n "$missing" ]; then
-    $as_root apt-get update
+    $as_root "$(dirname "$0")/apt-update.sh"
     # shellcheck disable=SC2086
     $as_root apt-get install -y --no-install-recommends $missing
 fi

@@ -31,7 +31,7 @@ export DEBIAN_FRONTEND=noninteractive
 
 if ! dpkg-query -W -f='${Status}' wine32:i386 2>/dev/null | grep -q "install ok installed"; then
     dpkg --add-architecture i386
-    apt-get update
+    "$(dirname "$0")/apt-update.sh"
     apt-get install -y --no-install-recommends wine32:i386
 fi
 
@@ -43,7 +43,7 @@ if [ ! -x "$qemu" ]; then
     set -- -o Dir::Etc::SourceList="$work/sources.list" -o Dir::Etc::SourceParts=/dev/null \
         -o Dir::State::Lists="$work/lists" -o Dir::Cache="$work/cache" -o APT::Architecture=amd64 -o APT::Sandbox::User=root \
         -o APT::Architectures::=amd64
-    apt-get "$@" update
+    "$(dirname "$0")/apt-update.sh" "$@"
     (cd "$work/deb" && apt-get "$@" download qemu-user/bookworm-backports)
     dpkg -x "$work"/deb/qemu-user_*.deb "$work/x"
     mkdir -p "$(dirname "$qemu")"
