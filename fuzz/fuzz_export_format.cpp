@@ -136,10 +136,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         key.reported_max_data = 0;
 
     // Key names go into header lines as they are; the registry cannot hold
-    // a backslash or a zero in one, and an empty one would name the key
+    // a backslash or a zero in one, nor more than 255 characters (510 bytes
+    // in a double-byte code page), and an empty one would name the key
     // itself.
     std::string subkey_name = text_of(input.take(input.number(2)));
-    bool has_subkey = !subkey_name.empty() && subkey_name.find_first_of(std::string_view("\\\0", 2)) == std::string::npos;
+    bool has_subkey
+        = !subkey_name.empty() && subkey_name.size() <= 510 && subkey_name.find_first_of(std::string_view("\\\0", 2)) == std::string::npos;
     if (has_subkey) {
         key.subkeys.push_back(std::make_unique<MemoryRegistry::Key>());
         key.subkeys.back()->name = subkey_name;
