@@ -9,6 +9,17 @@ namespace {
 
 constexpr char hex_digits[] = "0123456789abcdef";
 
+/// "xx," for each byte, four bytes apart.
+constexpr auto hex_byte_text = [] {
+    std::array<char, 4 * 256> text{};
+    for (unsigned byte = 0; byte < 256; ++byte) {
+        text[4 * byte] = hex_digits[byte >> 4];
+        text[4 * byte + 1] = hex_digits[byte & 0xF];
+        text[4 * byte + 2] = ',';
+    }
+    return text;
+}();
+
 void write_name_prefix(TextStream& stream, std::string_view name)
 {
     if (name.empty()) {
@@ -177,30 +188,35 @@ void write_hex_value(TextStream& stream, std::string_view name, std::uint32_t ty
     }
 
     // Lines are gathered in the file's form, carriage returns included, and
-    // handed over in large pieces; no line can exceed the column limit by
-    // more than one byte's digits and comma.
+    // handed over in large pieces. A line takes bytes until a comma takes
+    // its column past the limit, so how many fit is known before the line
+    // is written: the bytes go in without a test each.
     char lines[1024];
     std::size_t used = 0;
-    for (std::size_t i = 0; i < data.size(); ++i) {
-        auto byte = static_cast<unsigned>(data[i]);
-        lines[used++] = hex_digits[byte >> 4];
-        lines[used++] = hex_digits[byte & 0xF];
-        if (i + 1 == data.size())
-            break;
-        lines[used++] = ',';
-        column += 3;
-        if (column > hex_column_limit) {
-            lines[used++] = '\\';
-            lines[used++] = '\r';
-            lines[used++] = '\n';
-            lines[used++] = ' ';
-            lines[used++] = ' ';
-            column = 2;
-        }
-        if (used + 16 > sizeof lines) {
+    const std::size_t with_comma = data.empty() ? 0 : data.size() - 1;
+    for (std::size_t i = 0; i < with_comma;) {
+        const std::size_t fit = column > hex_column_limit ? 1 : (hex_column_limit - column) / 3 + 1;
+        const std::size_t count = std::min(fit, with_comma - i);
+        // Room for the line, its break and the last byte's digits and line end.
+        if (used + 3 * count + 12 > sizeof lines) {
             stream.write_verbatim({ lines, used });
             used = 0;
         }
+        // Each copy writes four bytes, the digits, the comma and one that
+        // the next overwrites.
+        for (std::size_t end = i + count; i < end; ++i, used += 3)
+            std::memcpy(lines + used, &hex_byte_text[4 * static_cast<unsigned>(data[i])], 4);
+        column += 3 * count;
+        if (count == fit) {
+            std::memcpy(lines + used, "\\\r\n  ", 5);
+            used += 5;
+            column = 2;
+        }
+    }
+    if (!data.empty()) {
+        const auto byte = static_cast<unsigned>(data.back());
+        lines[used++] = hex_digits[byte >> 4];
+        lines[used++] = hex_digits[byte & 0xF];
     }
     lines[used++] = '\r';
     lines[used++] = '\n';
