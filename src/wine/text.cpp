@@ -157,6 +157,20 @@ private:
     std::unique_ptr<std::uint16_t[], Free> units_;
 };
 
+/// Calls `each(unit, bytes)` for every unit the code page's table names;
+/// with no table, for the units below 0x80, which stand for themselves.
+template <typename Each> void for_each_named_unit(const codepage_data::Table* table, Each&& each)
+{
+    if (table == nullptr) {
+        for (char16_t unit = 0; unit < 0x80; ++unit)
+            each(unit, static_cast<std::uint16_t>(unit));
+        return;
+    }
+    for (std::size_t at = 0; at + 4 <= table->size; at += 4)
+        each(static_cast<char16_t>(table->pairs[at] | (table->pairs[at + 1] << 8)),
+            static_cast<std::uint16_t>(table->pairs[at + 2] | (table->pairs[at + 3] << 8)));
+}
+
 } // namespace
 
 struct AnsiConverter::Tables {
@@ -189,15 +203,7 @@ AnsiConverter::AnsiConverter(std::uint32_t code_page)
         tables->code_page = code_page;
         tables->double_byte = is_lead(code_page, 0x81);
         tables->table = table;
-        if (table != nullptr) {
-            for (std::size_t at = 0; at + 4 <= table->size; at += 4) {
-                auto unit = static_cast<char16_t>(table->pairs[at] | (table->pairs[at + 1] << 8));
-                tables->unit_bytes.set(unit, static_cast<std::uint16_t>(table->pairs[at + 2] | (table->pairs[at + 3] << 8)));
-            }
-        } else {
-            for (char16_t unit = 0; unit < 0x80; ++unit)
-                tables->unit_bytes.set(unit, unit);
-        }
+        for_each_named_unit(table, [&](char16_t unit, std::uint16_t bytes) { tables->unit_bytes.set(unit, bytes); });
         tables->low_units_single = true;
         for (char16_t unit = 0; unit < 0x100; ++unit)
             tables->low_units_single = tables->low_units_single && tables->unit_bytes[unit] <= 0xFF;
@@ -291,13 +297,7 @@ void AnsiConverter::to_utf16(std::string_view text, std::u16string& result) cons
                 lowest[bytes] = std::min<std::uint32_t>(lowest[bytes], unit);
         };
         // Only the units the table names, and '?' itself, go anywhere but to '?'.
-        if (const auto* table = tables_->table) {
-            for (std::size_t at = 0; at + 4 <= table->size; at += 4)
-                offer(static_cast<char16_t>(table->pairs[at] | (table->pairs[at + 1] << 8)));
-        } else {
-            for (char16_t unit = 0; unit < 0x80; ++unit)
-                offer(unit);
-        }
+        for_each_named_unit(tables_->table, [&](char16_t unit, std::uint16_t) { offer(unit); });
         offer(u'?');
         auto decode = [&](std::uint32_t bytes) -> char16_t {
             char16_t unit;
