@@ -58,7 +58,7 @@ void WinePrefixRegistry::list_children(OpenKey& key)
         return;
     key.children_listed = true;
     // A listing wants every subkey.
-    files_.complete(key.node, {});
+    files_.complete(key.node, {}, links_);
     const auto& hive = files_.hive();
     auto& named = named_scratch_;
     named.clear();
@@ -76,7 +76,7 @@ void WinePrefixRegistry::list_values(OpenKey& key)
         return;
     key.values_listed = true;
     // A key outside the interest may have sections its file passed over.
-    files_.complete(key.node, {});
+    files_.complete(key.node, {}, links_);
     key.store.clear();
     files_.read_key_values(key.node, key.store);
     auto& all = named_scratch_;

@@ -2,13 +2,13 @@
 
 #include "registry/registry.h"
 #include "wine/files.h"
+#include "wine/interest.h"
 #include "wine/loader.h"
 #include "wine/tree.h"
 #include "wine/values.h"
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,36 +17,21 @@
 
 namespace hivedump::wine {
 
+class Links;
+
 /// The file whose tree goes below a key of the \Registry root.
 enum Mount : std::uint8_t { none = 0, machine = 1, user = 2, default_user = 3 };
-
-/// What a load is for: the path being opened, below `anchor` or, when that
-/// is no_node, below the master key `root`. A file's first pass makes keys of
-/// the sections on the way to it and below it; everything is the default.
-struct Wanted {
-    registry::Handle root{};
-    NodeIndex anchor = no_node;
-    std::u16string_view path;
-    bool everything = true;
-
-    static Wanted below(registry::Handle root, NodeIndex anchor, std::u16string_view path) { return { root, anchor, path, false }; }
-};
 
 /// The prefix's registry files as one key tree: which are loaded, their
 /// first passes and catch-ups, and the values read from them again. Once a
 /// file no longer holds the bytes its keys came from, reading stops for good.
 class LoadedFiles {
 public:
-    /// Where a key of the file of `loading` created through `link` goes;
-    /// no_node when nowhere. Link resolution answers it.
-    using CreateThroughLink = std::function<NodeIndex(NodeIndex link, Mount loading)>;
-
     LoadedFiles(std::string prefix, std::unique_ptr<RegistryFileSource> files);
     ~LoadedFiles();
     LoadedFiles(const LoadedFiles&) = delete;
     LoadedFiles& operator=(const LoadedFiles&) = delete;
 
-    void set_create_through_link(CreateThroughLink create) { create_ = std::move(create); }
     void set_read_chunk(std::size_t size) { read_chunk_ = size; }
     /// First passes also make the Wow6432Node keys the 32-bit view asks about.
     void set_wow64_sections(bool on) { wow64_sections_ = on; }
@@ -60,20 +45,21 @@ public:
     NodeIndex user_key() const { return user_key_; }
 
     std::string file_path(Mount mount) const;
-    /// Reads the first pass of a file, for what `wanted` names. A read only
-    /// for the keys its links may make in other files is not `needed`: that
-    /// it cannot be read is reported once the run needs its own keys.
-    void load(Mount mount, const Wanted& wanted, bool needed = true);
+    /// Reads the first pass of a file, for what `wanted` names; keys made
+    /// through links go where `links` says. A read only for the keys its
+    /// links may make in other files is not `needed`: that it cannot be read
+    /// is reported once the run needs its own keys.
+    void load(Mount mount, const Wanted& wanted, Links& links, bool needed = true);
     /// Loads the file whose tree goes below `node`, if it waits for one.
-    void ensure_loaded(NodeIndex node, const Wanted& wanted);
+    void ensure_loaded(NodeIndex node, const Wanted& wanted, Links& links);
     /// Makes every subkey of `node` known, reading what its file passed over.
-    void complete(NodeIndex node, const Wanted& wanted)
+    void complete(NodeIndex node, const Wanted& wanted, Links& links)
     {
         // Inline for the common case: the walk asks it of every key.
         const auto& key = hive_.key(node);
         if (key.mount == none && (key.complete || key.owner == none || (loaders_[key.owner] && loaders_[key.owner]->full())))
             return;
-        complete_file(node, wanted);
+        complete_file(node, wanted, links);
     }
     void read_key_values(NodeIndex node, ValueStore& store);
     /// Whether the file's first pass was read, or tried.
@@ -86,10 +72,7 @@ public:
     std::optional<std::string> unreadable() const { return unreadable_; }
 
 private:
-    void complete_file(NodeIndex node, const Wanted& wanted);
-    /// The interest of a file whose base is `base`.
-    Interest interest_below(NodeIndex base, const Wanted& wanted) const;
-    std::vector<std::u16string> path_of(NodeIndex node) const;
+    void complete_file(NodeIndex node, const Wanted& wanted, Links& links);
     /// The run fails naming the file that could not be read.
     void report_unreadable(Mount mount);
     /// The run fails naming the file, and every later call fails, so the walk
@@ -98,7 +81,6 @@ private:
 
     std::string prefix_;
     std::unique_ptr<RegistryFileSource> files_;
-    CreateThroughLink create_;
     std::size_t read_chunk_ = default_read_chunk;
     bool wow64_sections_ = true;
     Hive hive_;

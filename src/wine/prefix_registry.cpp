@@ -20,7 +20,8 @@ WinePrefixRegistry::WinePrefixRegistry(std::string prefix, const CodePage& code_
     : code_page_(code_page)
     , converter_(code_page.number())
     , files_(std::move(prefix), std::move(files))
-    , resolver_(files_)
+    , links_(files_)
+    , resolver_(files_, links_)
 {
 }
 
@@ -80,7 +81,7 @@ bool WinePrefixRegistry::is_performance_key(NodeIndex node)
         std::array<NodeIndex, 2> keys{ no_node, no_node };
         for (std::size_t index = 0; index < 2; ++index) {
             NodeIndex found = no_node;
-            if (resolver_.walk(files_.machine_key(), paths[index], 0, {}, found) == status::success)
+            if (links_.follow_path(files_.machine_key(), paths[index], 0, {}, found) == status::success)
                 keys[index] = found;
         }
         performance_keys_ = keys;

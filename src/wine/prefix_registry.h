@@ -4,6 +4,7 @@
 #include "wine/files.h"
 #include "wine/handles.h"
 #include "wine/key_resolver.h"
+#include "wine/links.h"
 #include "wine/loaded_files.h"
 #include "wine/text.h"
 #include "wine/tree.h"
@@ -78,6 +79,7 @@ private:
     CodePage code_page_;
     AnsiConverter converter_;
     LoadedFiles files_;
+    Links links_;
     KeyResolver resolver_;
     KeyHandles handles_;
     std::optional<std::array<NodeIndex, 2>> performance_keys_;

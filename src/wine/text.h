@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace hivedump::wine {
 
@@ -84,7 +85,6 @@ public:
     AnsiConverter& operator=(const AnsiConverter&) = delete;
 
     std::uint32_t code_page() const { return code_page_; }
-    bool is_double_byte() const { return double_byte_; }
 
     /// Bytes that `text` takes in the code page.
     std::size_t converted_size(const TextView& text) const;
@@ -92,20 +92,15 @@ public:
     std::size_t convert(const TextView& text, char* out, std::size_t capacity) const;
     void append(const TextView& text, std::string& out) const;
 
-    /// Converts ANSI text back to UTF-16, as a path handed to an A function is.
-    std::u16string to_utf16(std::string_view text) const;
-    /// The same into `result`, whose room is kept for the next call.
+    /// Converts ANSI text back to UTF-16, as a path handed to an A function
+    /// is, into `result`, whose room is kept for the next call.
     void to_utf16(std::string_view text, std::u16string& result) const;
-
-    /// The bytes of one unit: one byte, or a lead byte in the high half and a
-    /// trail byte in the low half. Not for UTF-8, where a unit takes up to
-    /// three bytes and a character two units.
-    std::uint16_t encode_unit(char16_t unit) const;
 
 private:
     std::size_t utf8_size(const TextView& text) const;
     std::size_t utf8_convert(const TextView& text, char* out, std::size_t capacity) const;
     void utf8_to_utf16(std::string_view text, std::u16string& result) const;
+    std::vector<char16_t> make_byte_units() const;
 
     struct Tables;
     std::uint32_t code_page_ = 1252;

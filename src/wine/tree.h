@@ -149,7 +149,6 @@ public:
     KeyNode& key(NodeIndex index) { return keys_[index]; }
     const KeyNode& key(NodeIndex index) const { return keys_[index]; }
     const Span& span(std::uint32_t index) const { return spans_[index]; }
-    std::size_t key_count() const { return keys_.size(); }
 
     /// The subkey of `parent` with that name, case folded, or no_node.
     NodeIndex find_child(NodeIndex parent, const TextView& name) const;

@@ -1,11 +1,18 @@
 # The Wine prefix registry: reads a prefix's registry files directly.
 target_sources(hivedump_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/text.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ansi_converter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/code_page_data.cpp
   ${CMAKE_CURRENT_LIST_DIR}/tree.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lexer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/section_header.cpp
   ${CMAKE_CURRENT_LIST_DIR}/loader.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/line_scanner.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/section_keys.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/first_pass.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/catch_up.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/interest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/links.cpp
   ${CMAKE_CURRENT_LIST_DIR}/values.cpp
   ${CMAKE_CURRENT_LIST_DIR}/files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pinned_file.cpp

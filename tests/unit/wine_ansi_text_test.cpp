@@ -109,8 +109,11 @@ TEST(AnsiText, Utf8IsReadAsWineReadsIt)
         { "\xe3\xc3\xa9", u"\ufffd\u00e9" },
     };
     AnsiConverter converter(CodePage::utf8);
-    for (const auto& c : cases)
-        EXPECT_EQ(converter.to_utf16(c.bytes), c.expected) << c.bytes;
+    std::u16string units;
+    for (const auto& c : cases) {
+        converter.to_utf16(c.bytes, units);
+        EXPECT_EQ(units, c.expected) << c.bytes;
+    }
 }
 
 TEST(AnsiText, EveryAnsiCodePageHasItsTable)
