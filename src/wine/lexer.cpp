@@ -70,8 +70,109 @@ bool read_unsigned_hex(Cursor& cursor, std::uint64_t& value)
     return true;
 }
 
-/// Reads escaped text up to `terminator` (a quote or a closing bracket),
-/// leaving the cursor after it. Returns false when the line ends first.
+namespace {
+
+/// decode_utf8, noting in `high` the units above 0xFF.
+char16_t* decode_utf8_noting(Cursor& cursor, char16_t* out, char16_t& high)
+{
+    char16_t* start = out;
+    out = decode_utf8(cursor, out);
+    for (const char16_t* unit = start; unit != out; ++unit)
+        high |= static_cast<char16_t>(*unit & 0xFF00);
+    return out;
+}
+
+/// Copies the plain ASCII at the cursor in one tight run, sixteen bytes a
+/// step while there are as many left. The room holds a unit for each byte of
+/// the line, so a step may write past the run it copies.
+inline char16_t* copy_plain(Cursor& cursor, char16_t* out)
+{
+    const char* at = cursor.at;
+#if defined(__SSE2__)
+    while (cursor.end - at >= 16) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
+        const __m128i special
+            = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))),
+                _mm_cmpeq_epi8(bytes, _mm_set1_epi8(']')));
+        // A byte of 0x80 and up has its top bit set, as a match has.
+        const auto stops = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(special, bytes)));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, _mm_setzero_si128()));
+        const unsigned plain = stops == 0 ? 16 : static_cast<unsigned>(__builtin_ctz(stops));
+        at += plain;
+        out += plain;
+        if (plain != 16)
+            break;
+    }
+#endif
+    while (at != cursor.end && is_plain(*at))
+        *out++ = static_cast<char16_t>(*at++);
+    cursor.at = at;
+    return out;
+}
+
+/// The unit of a backslash and one letter, or 0 when the letter makes none.
+constexpr char16_t letter_escape(char c)
+{
+    switch (c) {
+    case 'a':
+        return u'\a';
+    case 'b':
+        return u'\b';
+    case 'e':
+        return u'\x1b';
+    case 'f':
+        return u'\f';
+    case 'n':
+        return u'\n';
+    case 'r':
+        return u'\r';
+    case 't':
+        return u'\t';
+    case 'v':
+        return u'\v';
+    default:
+        return 0;
+    }
+}
+
+/// Reads what follows a backslash, the cursor on it: a letter escape, up
+/// to four hex digits after an x, up to three octal digits, or a character
+/// that stands for itself.
+char16_t* read_escape(Cursor& cursor, char16_t* out, char16_t& high)
+{
+    const char c = *cursor.at;
+    if (char16_t unit = letter_escape(c); unit != 0) {
+        *out++ = unit;
+        ++cursor.at;
+        return out;
+    }
+    unsigned unit = 0;
+    if (c == 'x') {
+        ++cursor.at;
+        if (!is_hex_digit(cursor.peek())) {
+            *out++ = u'x';
+            return out;
+        }
+        for (int digits = 0; digits < 4 && is_hex_digit(cursor.peek()); ++digits, ++cursor.at)
+            unit = unit * 16 + hex_value(*cursor.at);
+    } else if (c >= '0' && c <= '7') {
+        for (int digits = 0; digits < 3 && cursor.peek() >= '0' && cursor.peek() <= '7'; ++digits, ++cursor.at)
+            unit = unit * 8 + static_cast<unsigned>(*cursor.at - '0');
+    } else if (static_cast<unsigned char>(c) >= 0x80) {
+        return decode_utf8_noting(cursor, out, high);
+    } else {
+        *out++ = static_cast<char16_t>(c);
+        ++cursor.at;
+        return out;
+    }
+    *out++ = static_cast<char16_t>(unit);
+    high |= static_cast<char16_t>(unit & 0xFF00);
+    return out;
+}
+
+} // namespace
+
 bool read_text(Cursor& cursor, char terminator, Units& text)
 {
     char16_t* const begin = text.prepare(static_cast<std::size_t>(cursor.end - cursor.at));
@@ -79,30 +180,8 @@ bool read_text(Cursor& cursor, char terminator, Units& text)
     char16_t high = 0; // the units above 0xFF or'ed together
     bool found = false;
     while (!cursor.done()) {
-        // Most text is plain ASCII: copy it in one tight run, sixteen bytes
-        // a step while there are as many left. `text` holds a unit for each
-        // byte of the line, so a step may write past the run it copies.
-        const char* at = cursor.at;
-#if defined(__SSE2__)
-        while (cursor.end - at >= 16) {
-            const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(at));
-            const __m128i special
-                = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(bytes, _mm_set1_epi8('\\')), _mm_cmpeq_epi8(bytes, _mm_set1_epi8('"'))),
-                    _mm_cmpeq_epi8(bytes, _mm_set1_epi8(']')));
-            // A byte of 0x80 and up has its top bit set, as a match has.
-            const auto stops = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(special, bytes)));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm_unpacklo_epi8(bytes, _mm_setzero_si128()));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 8), _mm_unpackhi_epi8(bytes, _mm_setzero_si128()));
-            const unsigned plain = stops == 0 ? 16 : static_cast<unsigned>(__builtin_ctz(stops));
-            at += plain;
-            out += plain;
-            if (plain != 16)
-                break;
-        }
-#endif
-        while (at != cursor.end && is_plain(*at))
-            *out++ = static_cast<char16_t>(*at++);
-        cursor.at = at;
+        // Most text is plain ASCII.
+        out = copy_plain(cursor, out);
         if (cursor.done())
             break;
         char c = *cursor.at;
@@ -112,10 +191,7 @@ bool read_text(Cursor& cursor, char terminator, Units& text)
             break;
         }
         if (static_cast<unsigned char>(c) >= 0x80) {
-            char16_t* start = out;
-            out = decode_utf8(cursor, out);
-            for (const char16_t* unit = start; unit != out; ++unit)
-                high |= static_cast<char16_t>(*unit & 0xFF00);
+            out = decode_utf8_noting(cursor, out, high);
             continue;
         }
         ++cursor.at;
@@ -125,80 +201,7 @@ bool read_text(Cursor& cursor, char terminator, Units& text)
         }
         if (cursor.done())
             break;
-        c = *cursor.at;
-        switch (c) {
-        case 'a':
-            *out++ = u'\a';
-            ++cursor.at;
-            break;
-        case 'b':
-            *out++ = u'\b';
-            ++cursor.at;
-            break;
-        case 'e':
-            *out++ = u'\x1b';
-            ++cursor.at;
-            break;
-        case 'f':
-            *out++ = u'\f';
-            ++cursor.at;
-            break;
-        case 'n':
-            *out++ = u'\n';
-            ++cursor.at;
-            break;
-        case 'r':
-            *out++ = u'\r';
-            ++cursor.at;
-            break;
-        case 't':
-            *out++ = u'\t';
-            ++cursor.at;
-            break;
-        case 'v':
-            *out++ = u'\v';
-            ++cursor.at;
-            break;
-        case 'x': {
-            ++cursor.at;
-            if (!is_hex_digit(cursor.peek())) {
-                *out++ = u'x';
-                break;
-            }
-            unsigned unit = 0;
-            for (int digits = 0; digits < 4 && is_hex_digit(cursor.peek()); ++digits, ++cursor.at)
-                unit = unit * 16 + hex_value(*cursor.at);
-            *out++ = static_cast<char16_t>(unit);
-            high |= static_cast<char16_t>(unit & 0xFF00);
-            break;
-        }
-        case '0':
-        case '1':
-        case '2':
-        case '3':
-        case '4':
-        case '5':
-        case '6':
-        case '7': {
-            unsigned unit = 0;
-            for (int digits = 0; digits < 3 && cursor.peek() >= '0' && cursor.peek() <= '7'; ++digits, ++cursor.at)
-                unit = unit * 8 + static_cast<unsigned>(*cursor.at - '0');
-            *out++ = static_cast<char16_t>(unit);
-            high |= static_cast<char16_t>(unit & 0xFF00);
-            break;
-        }
-        default:
-            if (static_cast<unsigned char>(c) >= 0x80) {
-                char16_t* start = out;
-                out = decode_utf8(cursor, out);
-                for (const char16_t* unit = start; unit != out; ++unit)
-                    high |= static_cast<char16_t>(*unit & 0xFF00);
-            } else {
-                *out++ = static_cast<char16_t>(c);
-                ++cursor.at;
-            }
-            break;
-        }
+        out = read_escape(cursor, out, high);
     }
     text.length = static_cast<std::size_t>(out - begin);
     text.wide = high != 0;

@@ -28,6 +28,8 @@ public:
 private:
     enum class Header { missing, bad, read };
     Header read_header(Lines& lines);
+    template <class Events> bool taken_as_data(const Cursor& line, const char* start, const char* end, bool last, Events& events);
+    template <class Events> bool dispatch(const Cursor& line, const Lines& lines, std::uint64_t header, std::uint64_t body, Events& events);
     template <class Events> bool settle_candidate(const char* end, bool last, Events& events, bool& more, const char* line_start);
 
     bool header_read_ = false;
@@ -70,39 +72,11 @@ template <class Events> bool LineScanner::feed(const char* begin, const char* en
         if (!lines.next(line))
             break;
         line.skip_spaces();
-        const char first = line.peek();
-        if (candidate_next_ != nullptr) {
-            if (first != '[' && first != '@' && first != '"' && first != '#') {
-                // Hex data or nothing, either way; without a backslash
-                // the line ends any data that went on into it.
-                if (find_byte(line.at, line.end, '\\') == nullptr)
-                    candidate_next_ = nullptr;
-                continue;
-            }
-            bool more = false;
-            if (settle_candidate(end, last, events, more, start))
-                continue; // taken as data, whatever it looks like
-        }
-        switch (first) {
-        case '[':
-            if (!events.section(line, offset + static_cast<std::uint64_t>(start - begin),
-                    offset + static_cast<std::uint64_t>(lines.position() - begin)))
-                return false;
-            break;
-        case '@':
-        case '"':
-            if (events.reads_values() && may_continue_hex(line)) {
-                candidate_ = line;
-                candidate_next_ = lines.position();
-            }
-            break;
-        case '#':
-            if (line.starts_with("#link"))
-                events.link();
-            break;
-        default:
-            break;
-        }
+        if (candidate_next_ != nullptr && taken_as_data(line, start, end, last, events))
+            continue;
+        if (!dispatch(line, lines, offset + static_cast<std::uint64_t>(start - begin),
+                offset + static_cast<std::uint64_t>(lines.position() - begin), events))
+            return false;
     }
     if (candidate_next_ != nullptr) {
         bool more = false;
@@ -110,6 +84,44 @@ template <class Events> bool LineScanner::feed(const char* begin, const char* en
         continuing_ = more;
     }
     return true;
+}
+
+/// Whether a line after a value line whose data may go on is that data.
+template <class Events> bool LineScanner::taken_as_data(const Cursor& line, const char* start, const char* end, bool last, Events& events)
+{
+    const char first = line.peek();
+    if (first != '[' && first != '@' && first != '"' && first != '#') {
+        // Hex data or nothing, either way; without a backslash the line
+        // ends any data that went on into it.
+        if (find_byte(line.at, line.end, '\\') == nullptr)
+            candidate_next_ = nullptr;
+        return true;
+    }
+    bool more = false;
+    return settle_candidate(end, last, events, more, start);
+}
+
+/// Tells `events` of a line that is not data; false stops the scan.
+template <class Events>
+bool LineScanner::dispatch(const Cursor& line, const Lines& lines, std::uint64_t header, std::uint64_t body, Events& events)
+{
+    switch (line.peek()) {
+    case '[':
+        return events.section(line, header, body);
+    case '@':
+    case '"':
+        if (events.reads_values() && may_continue_hex(line)) {
+            candidate_ = line;
+            candidate_next_ = lines.position();
+        }
+        return true;
+    case '#':
+        if (line.starts_with("#link"))
+            events.link();
+        return true;
+    default:
+        return true;
+    }
 }
 
 /// Whether the candidate's data took the line at `line_start`.

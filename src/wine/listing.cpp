@@ -96,15 +96,28 @@ void WinePrefixRegistry::list_values(OpenKey& key)
     }
 }
 
+OpenKey* WinePrefixRegistry::listed_key(Handle handle, Status& status, Listing listing)
+{
+    auto* key = find_open_key(handle, status);
+    if (key == nullptr)
+        return nullptr;
+    if (listing == Listing::children)
+        list_children(*key);
+    else
+        list_values(*key);
+    if (files_.stopped()) {
+        status = registry_io_failed;
+        return nullptr;
+    }
+    return key;
+}
+
 Status WinePrefixRegistry::enum_key(Handle handle, std::uint32_t index, std::span<char> name)
 {
     Status status;
-    auto* key = find_open_key(handle, status);
+    auto* key = listed_key(handle, status, Listing::children);
     if (key == nullptr)
         return status;
-    list_children(*key);
-    if (files_.stopped())
-        return registry_io_failed;
     if (key->values_listed) {
         // The walk is done with this key's values once it lists its subkeys.
         key->values_listed = false;
@@ -127,12 +140,9 @@ Status WinePrefixRegistry::enum_key(Handle handle, std::uint32_t index, std::spa
 Status WinePrefixRegistry::query_info_key(Handle handle, KeyInfo& info)
 {
     Status status;
-    auto* key = find_open_key(handle, status);
+    auto* key = listed_key(handle, status, Listing::values);
     if (key == nullptr)
         return status;
-    list_values(*key);
-    if (files_.stopped())
-        return registry_io_failed;
     info = KeyInfo{};
     info.value_count = static_cast<std::uint32_t>(key->values.size());
     for (const auto& slot : key->values) {
@@ -143,66 +153,66 @@ Status WinePrefixRegistry::query_info_key(Handle handle, KeyInfo& info)
     return status::success;
 }
 
+Status WinePrefixRegistry::copy_data(const ValueNode& value, ValueRead& read, std::uint32_t& size) const
+{
+    auto capacity = std::min<std::size_t>(read.data_size, read.data.size());
+    auto* out = reinterpret_cast<char*>(read.data.data());
+    if (!is_string_type(value.type)) {
+        size = value.data_length;
+        if (size > capacity)
+            return status::more_data;
+        if (size != 0)
+            std::memcpy(out, value.data, size);
+        return status::success;
+    }
+    bool text = value.form != DataForm::bytes;
+    TextView units = text ? TextView{ value.data, value.data_length, value.form == DataForm::wide_text }
+                          : TextView{ value.data, value.data_length / 2, true };
+    size = static_cast<std::uint32_t>(converter_.converted_size(units) + (text ? 1 : 0));
+    if (size == 0)
+        return status::success;
+    if (size > capacity)
+        return status::more_data;
+    converter_.convert(units, out, size);
+    if (text)
+        out[size - 1] = '\0';
+    // Text without its zero gets one when there is room, as the platform adds it.
+    if (size < capacity && out[size - 1] != '\0')
+        out[size] = '\0';
+    return status::success;
+}
+
+Status WinePrefixRegistry::copy_name(const ValueNode& named, ValueRead& read) const
+{
+    auto name_text = named.name_text();
+    auto name_size = converter_.converted_size(name_text);
+    auto name_capacity = std::min<std::size_t>(read.name_length, read.name.size());
+    if (name_size >= name_capacity) {
+        if (name_capacity != 0) {
+            converter_.convert(name_text, read.name.data(), name_capacity - 1);
+            read.name[name_capacity - 1] = '\0';
+        }
+        return status::more_data;
+    }
+    auto written = converter_.convert(name_text, read.name.data(), name_size);
+    read.name[written] = '\0';
+    read.name_length = static_cast<std::uint32_t>(written);
+    return status::success;
+}
+
 Status WinePrefixRegistry::enum_value(Handle handle, std::uint32_t index, ValueRead& read)
 {
     Status status;
-    auto* key = find_open_key(handle, status);
+    auto* key = listed_key(handle, status, Listing::values);
     if (key == nullptr)
         return status;
-    list_values(*key);
-    if (files_.stopped())
-        return registry_io_failed;
     if (index >= key->values.size())
         return status::no_more_items;
-    const auto& named = key->store.values[key->values[index].name];
     const auto& value = key->store.values[key->values[index].data];
-    auto capacity = std::min<std::size_t>(read.data_size, read.data.size());
-    auto* out = reinterpret_cast<char*>(read.data.data());
-
-    status = status::success;
-    std::uint32_t size;
-    if (is_string_type(value.type)) {
-        bool text = value.form != DataForm::bytes;
-        TextView units = text ? TextView{ value.data, value.data_length, value.form == DataForm::wide_text }
-                              : TextView{ value.data, value.data_length / 2, true };
-        auto converted = converter_.converted_size(units) + (text ? 1 : 0);
-        size = static_cast<std::uint32_t>(converted);
-        if (size != 0) {
-            if (size > capacity) {
-                status = status::more_data;
-            } else {
-                converter_.convert(units, out, size);
-                if (text)
-                    out[size - 1] = '\0';
-                // Text without its zero gets one when there is room, as the platform adds it.
-                if (size < capacity && out[size - 1] != '\0')
-                    out[size] = '\0';
-            }
-        }
-    } else {
-        size = value.data_length;
-        if (size > capacity)
-            status = status::more_data;
-        else if (size != 0)
-            std::memcpy(out, value.data, size);
-    }
-
-    if (status == status::success) {
-        auto name_text = named.name_text();
-        auto name_size = converter_.converted_size(name_text);
-        auto name_capacity = std::min<std::size_t>(read.name_length, read.name.size());
-        if (name_size >= name_capacity) {
-            status = status::more_data;
-            if (name_capacity != 0) {
-                converter_.convert(name_text, read.name.data(), name_capacity - 1);
-                read.name[name_capacity - 1] = '\0';
-            }
-        } else {
-            auto written = converter_.convert(name_text, read.name.data(), name_size);
-            read.name[written] = '\0';
-            read.name_length = static_cast<std::uint32_t>(written);
-        }
-    }
+    std::uint32_t size = 0;
+    status = copy_data(value, read, size);
+    if (status == status::success)
+        status = copy_name(key->store.values[key->values[index].name], read);
     read.type = value.type;
     read.data_size = size;
     return status;

@@ -75,6 +75,13 @@ private:
     bool is_performance_key(NodeIndex node);
     void list_children(OpenKey& key);
     void list_values(OpenKey& key);
+    enum class Listing { children, values };
+    /// The open key with its subkeys or values listed, or nullptr with the
+    /// status the call answers.
+    OpenKey* listed_key(Handle handle, Status& status, Listing listing);
+    /// A value's data and name as the A functions hand them out.
+    Status copy_data(const ValueNode& value, ValueRead& read, std::uint32_t& size) const;
+    Status copy_name(const ValueNode& named, ValueRead& read) const;
 
     CodePage code_page_;
     AnsiConverter converter_;

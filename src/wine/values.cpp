@@ -10,39 +10,12 @@ namespace hivedump::wine {
 void ValueStore::clear()
 {
     values.clear();
-    if (blocks_.size() > 1 || values.capacity() > 4096 || bytes.capacity() > block_size) {
-        blocks_.clear();
+    // Room a large key needed is not kept for the next.
+    if (values.capacity() > 4096 || bytes.capacity() > small_block_size) {
         values.shrink_to_fit();
         bytes = {};
-        free_ = nullptr;
-        free_size_ = 0;
-    } else if (!blocks_.empty()) {
-        free_ = blocks_.front().get();
-        free_size_ = block_size;
     }
-}
-
-unsigned char* ValueStore::allocate(std::size_t size)
-{
-    if (size == 0)
-        size = 1;
-    if (size > block_size / 4) {
-        // Large data gets a block of its own, freed with the key.
-        blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(size));
-        auto* data = blocks_.back().get();
-        if (blocks_.size() > 1)
-            std::swap(blocks_.front(), blocks_.back());
-        return data;
-    }
-    if (size > free_size_) {
-        blocks_.push_back(std::make_unique_for_overwrite<unsigned char[]>(block_size));
-        free_ = blocks_.back().get();
-        free_size_ = block_size;
-    }
-    auto* result = free_;
-    free_ += size;
-    free_size_ -= size;
-    return result;
+    arena_.reset();
 }
 
 TextView ValueStore::store(const char16_t* units, std::size_t length, bool wide)

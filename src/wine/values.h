@@ -40,7 +40,7 @@ public:
 
     /// Forgets the values, keeping a little room for the next key.
     void clear();
-    unsigned char* allocate(std::size_t size);
+    unsigned char* allocate(std::size_t size) { return arena_.allocate(size); }
     TextView store(const char16_t* units, std::size_t length, bool wide);
     TextView store_plain(const char* bytes, std::size_t length);
 
@@ -50,10 +50,7 @@ public:
     std::vector<unsigned char> bytes;
 
 private:
-    static constexpr std::size_t block_size = 64 * 1024;
-    std::vector<std::unique_ptr<unsigned char[]>> blocks_;
-    unsigned char* free_ = nullptr;
-    std::size_t free_size_ = 0;
+    Arena arena_;
 };
 
 /// The bytes of a file around the spans last read: a walk reads the keys
