@@ -1,7 +1,7 @@
 #pragma once
 
 #include "registry/registry.h"
-#include "wine/tree.h"
+#include "wine/hive.h"
 #include "wine/values.h"
 
 #include <array>

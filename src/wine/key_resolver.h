@@ -1,9 +1,9 @@
 #pragma once
 
 #include "registry/registry.h"
+#include "wine/hive.h"
 #include "wine/links.h"
 #include "wine/loaded_files.h"
-#include "wine/tree.h"
 
 #include <string_view>
 

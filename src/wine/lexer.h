@@ -1,3 +1,5 @@
+// The tokens of one line of a registry file, read as Wine's server reads
+// them, and the lines of a piece of the file.
 #pragma once
 
 #include <array>
@@ -12,8 +14,6 @@
 #endif
 
 namespace hivedump::wine {
-
-// The tokens of one line of a registry file, read as Wine's server reads them.
 
 // Longest names the server accepts, in code units.
 inline constexpr std::size_t max_key_name = 256;

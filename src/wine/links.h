@@ -1,8 +1,8 @@
 #pragma once
 
 #include "registry/registry.h"
+#include "wine/hive.h"
 #include "wine/loaded_files.h"
-#include "wine/tree.h"
 #include "wine/values.h"
 
 #include <cstdint>

@@ -2,9 +2,9 @@
 
 #include "registry/registry.h"
 #include "wine/files.h"
+#include "wine/hive.h"
 #include "wine/interest.h"
 #include "wine/loader.h"
-#include "wine/tree.h"
 #include "wine/values.h"
 
 #include <array>

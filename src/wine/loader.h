@@ -1,8 +1,8 @@
 #pragma once
 
 #include "wine/files.h"
+#include "wine/hive.h"
 #include "wine/interest.h"
-#include "wine/tree.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -3,11 +3,11 @@
 #include "registry/registry.h"
 #include "wine/files.h"
 #include "wine/handles.h"
+#include "wine/hive.h"
 #include "wine/key_resolver.h"
 #include "wine/links.h"
 #include "wine/loaded_files.h"
 #include "wine/text.h"
-#include "wine/tree.h"
 
 #include <array>
 #include <cstdint>

@@ -1,9 +1,9 @@
 #pragma once
 
+#include "wine/hive.h"
 #include "wine/lexer.h"
 #include "wine/loader.h"
 #include "wine/section_header.h"
-#include "wine/tree.h"
 
 #include <cstddef>
 #include <cstdint>

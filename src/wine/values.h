@@ -1,9 +1,9 @@
 #pragma once
 
 #include "wine/files.h"
+#include "wine/hive.h"
 #include "wine/lexer.h"
 #include "wine/text.h"
-#include "wine/tree.h"
 
 #include <cstddef>
 #include <cstdint>

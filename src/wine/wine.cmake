@@ -4,7 +4,7 @@ target_sources(hivedump_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/ansi_converter.cpp
   ${CMAKE_CURRENT_LIST_DIR}/code_page_data.cpp
   ${CMAKE_CURRENT_LIST_DIR}/arena.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/tree.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/hive.cpp
   ${CMAKE_CURRENT_LIST_DIR}/lexer.cpp
   ${CMAKE_CURRENT_LIST_DIR}/section_header.cpp
   ${CMAKE_CURRENT_LIST_DIR}/loader.cpp

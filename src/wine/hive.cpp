@@ -1,4 +1,4 @@
-#include "wine/tree.h"
+#include "wine/hive.h"
 
 #include <bit>
 
