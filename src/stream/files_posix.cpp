@@ -16,46 +16,34 @@ namespace hivedump {
 
 namespace {
 
-class FileDescriptorSink final : public ByteSink {
-public:
-    explicit FileDescriptorSink(int descriptor)
-        : descriptor_(descriptor)
-    {
-    }
-    FileDescriptorSink(const FileDescriptorSink&) = delete;
-    FileDescriptorSink& operator=(const FileDescriptorSink&) = delete;
-    ~FileDescriptorSink() override { close(); }
+/// The calls on a file descriptor.
+struct Descriptor {
+    using Handle = int;
 
-    bool write(std::span<const char> bytes) override
+    static std::size_t write_some(int descriptor, std::span<const char> bytes)
     {
-        while (!bytes.empty()) {
-            ssize_t written = ::write(descriptor_, bytes.data(), bytes.size());
+        for (;;) {
+            ssize_t written = ::write(descriptor, bytes.data(), bytes.size());
             if (written < 0 && errno == EINTR)
                 continue;
-            if (written <= 0)
-                return false;
-            bytes = bytes.subspan(static_cast<std::size_t>(written));
+            return written <= 0 ? 0 : static_cast<std::size_t>(written);
         }
-        return true;
     }
 
-    bool close() override
+    static bool close(int& descriptor)
     {
-        if (descriptor_ < 0)
+        if (descriptor < 0)
             return true;
         // Retrying close after EINTR could close a descriptor reused by now.
-        int result = ::close(descriptor_);
-        descriptor_ = -1;
+        int result = ::close(descriptor);
+        descriptor = -1;
         return result == 0 || errno == EINTR;
     }
 
     // Large writes: a system call per 4096 bytes cost more than the export's
     // own formatting on a big file. Larger blocks save nothing more, and a
     // short export would pay for their fresh pages.
-    std::size_t block_size() const override { return 256 * 1024; }
-
-private:
-    int descriptor_;
+    static constexpr std::size_t block_size = 256 * 1024;
 };
 
 struct FileIdentity {
@@ -131,7 +119,7 @@ public:
         int descriptor = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
         if (descriptor < 0)
             return nullptr;
-        return std::make_unique<FileDescriptorSink>(descriptor);
+        return std::make_unique<HandleSink<Descriptor>>(descriptor);
     }
 
 private:

@@ -9,39 +9,29 @@ namespace hivedump {
 
 namespace {
 
-class FileHandleSink final : public ByteSink {
-public:
-    explicit FileHandleSink(HANDLE file)
-        : file_(file)
-    {
-    }
-    FileHandleSink(const FileHandleSink&) = delete;
-    FileHandleSink& operator=(const FileHandleSink&) = delete;
-    ~FileHandleSink() override { close(); }
+/// The calls on a file handle.
+struct FileHandle {
+    using Handle = HANDLE;
 
-    bool write(std::span<const char> bytes) override
+    static std::size_t write_some(HANDLE file, std::span<const char> bytes)
     {
-        while (!bytes.empty()) {
-            DWORD chunk = bytes.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(bytes.size());
-            DWORD written = 0;
-            if (!WriteFile(file_, bytes.data(), chunk, &written, nullptr) || written == 0)
-                return false;
-            bytes = bytes.subspan(written);
-        }
-        return true;
+        DWORD chunk = bytes.size() > 0x40000000u ? 0x40000000u : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!WriteFile(file, bytes.data(), chunk, &written, nullptr))
+            return 0;
+        return written;
     }
 
-    bool close() override
+    static bool close(HANDLE& file)
     {
-        if (file_ == INVALID_HANDLE_VALUE)
+        if (file == INVALID_HANDLE_VALUE)
             return true;
-        BOOL closed = CloseHandle(file_);
-        file_ = INVALID_HANDLE_VALUE;
+        BOOL closed = CloseHandle(file);
+        file = INVALID_HANDLE_VALUE;
         return closed != FALSE;
     }
 
-private:
-    HANDLE file_;
+    static constexpr std::size_t block_size = 4096;
 };
 
 class Win32Files final : public OutputFiles {
@@ -53,7 +43,7 @@ public:
             path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file == INVALID_HANDLE_VALUE)
             return nullptr;
-        return std::make_unique<FileHandleSink>(file);
+        return std::make_unique<HandleSink<FileHandle>>(file);
     }
 };
 
