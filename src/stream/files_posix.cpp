@@ -137,24 +137,6 @@ private:
     std::vector<Place> protected_places_;
 };
 
-class StandardOutput final : public ByteSink {
-public:
-    StandardOutput()
-        : console_(::isatty(STDOUT_FILENO) == 1)
-    {
-    }
-    bool write(std::span<const char> bytes) override
-    {
-        bool written = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
-        if (console_)
-            std::fflush(stdout);
-        return written;
-    }
-
-private:
-    bool console_;
-};
-
 } // namespace
 
 std::unique_ptr<OutputFiles> make_platform_files(std::vector<std::string> protected_paths)
@@ -162,6 +144,6 @@ std::unique_ptr<OutputFiles> make_platform_files(std::vector<std::string> protec
     return std::make_unique<PosixFiles>(std::move(protected_paths));
 }
 
-std::unique_ptr<ByteSink> make_console() { return std::make_unique<StandardOutput>(); }
+std::unique_ptr<ByteSink> make_console() { return make_standard_output(::isatty(STDOUT_FILENO) == 1); }
 
 } // namespace hivedump

@@ -47,29 +47,11 @@ public:
     }
 };
 
-class StandardOutput final : public ByteSink {
-public:
-    StandardOutput()
-        : console_(_isatty(_fileno(stdout)) != 0)
-    {
-    }
-    // The C runtime's text stream turns each line feed into CR LF.
-    bool write(std::span<const char> bytes) override
-    {
-        bool written = std::fwrite(bytes.data(), 1, bytes.size(), stdout) == bytes.size();
-        if (console_)
-            std::fflush(stdout);
-        return written;
-    }
-
-private:
-    bool console_;
-};
-
 } // namespace
 
 std::unique_ptr<OutputFiles> make_platform_files(std::vector<std::string>) { return std::make_unique<Win32Files>(); }
 
-std::unique_ptr<ByteSink> make_console() { return std::make_unique<StandardOutput>(); }
+// The C runtime's text stream turns each line feed into CR LF.
+std::unique_ptr<ByteSink> make_console() { return make_standard_output(_isatty(_fileno(stdout)) != 0); }
 
 } // namespace hivedump

@@ -22,5 +22,8 @@ std::unique_ptr<OutputFiles> make_platform_files(std::vector<std::string> protec
 
 /// Standard output as the platform's C runtime gives it.
 std::unique_ptr<ByteSink> make_console();
+/// Standard output through the C runtime; flushed after each write when it
+/// is a `console`.
+std::unique_ptr<ByteSink> make_standard_output(bool console);
 
 } // namespace hivedump
