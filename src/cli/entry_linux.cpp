@@ -3,6 +3,8 @@
 #include "cli/arguments.h"
 #include "cli/export_run.h"
 #include "stream/output_files.h"
+#include "wine/argument_text.h"
+#include "wine/locale_code_page.h"
 #include "wine/prefix.h"
 #include "wine/prefix_registry.h"
 #include "wine/server.h"

@@ -18,6 +18,8 @@ target_sources(hivedump_core PRIVATE
   ${CMAKE_CURRENT_LIST_DIR}/files.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pinned_file.cpp
   ${CMAKE_CURRENT_LIST_DIR}/prefix.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/locale_code_page.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/argument_text.cpp
   ${CMAKE_CURRENT_LIST_DIR}/prefix_registry.cpp
   ${CMAKE_CURRENT_LIST_DIR}/key_resolver.cpp
   ${CMAKE_CURRENT_LIST_DIR}/loaded_files.cpp

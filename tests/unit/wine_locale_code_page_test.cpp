@@ -1,4 +1,5 @@
-#include "wine/prefix.h"
+#include "wine/argument_text.h"
+#include "wine/locale_code_page.h"
 
 #include <gtest/gtest.h>
 

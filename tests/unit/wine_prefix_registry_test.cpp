@@ -1,4 +1,4 @@
-#include "wine/prefix.h"
+#include "wine/locale_code_page.h"
 #include "wine/prefix_registry.h"
 
 #include <gtest/gtest.h>
