@@ -1,3 +1,4 @@
+#include "wine/ansi_converter.h"
 #include "wine/text.h"
 
 #include "code_page/code_page.h"

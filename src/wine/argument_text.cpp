@@ -2,6 +2,7 @@
 // set to the ANSI code page.
 #include "wine/argument_text.h"
 
+#include "wine/ansi_converter.h"
 #include "wine/text.h"
 
 #include <algorithm>

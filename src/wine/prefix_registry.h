@@ -1,6 +1,7 @@
 #pragma once
 
 #include "registry/registry.h"
+#include "wine/ansi_converter.h"
 #include "wine/files.h"
 #include "wine/handles.h"
 #include "wine/hive.h"

@@ -1,3 +1,5 @@
+#include "code_page/code_page.h"
+#include "wine/ansi_converter.h"
 #include "wine/text.h"
 
 #include <gtest/gtest.h>
