@@ -29,10 +29,8 @@ NodeIndex KeyResolver::root_node(registry::Handle root, const Wanted& wanted)
         return files_.users_key();
     case static_cast<std::uintptr_t>(registry::classes_root): {
         // The classes root is what Wine opens as Machine\Software\Classes.
-        NodeIndex classes = no_node;
-        if (open_path(files_.machine_key(), u"Software\\Classes", wanted, classes) != status::success)
-            return no_node;
-        return classes;
+        auto classes = open_path(files_.machine_key(), u"Software\\Classes", wanted);
+        return classes.found() ? classes.node : no_node;
     }
     default:
         return no_node;
@@ -60,7 +58,7 @@ public:
         return resolver_.hive_.find_child(node, view_of(wow64_node_name));
     }
     bool is_link(NodeIndex node) override { return resolver_.hive_.key(node).link; }
-    Status follow(NodeIndex link, NodeIndex& target) override { return resolver_.links_.follow(link, 1, target); }
+    FoundKey follow(NodeIndex link) override { return resolver_.links_.follow(link, 1); }
     NodeIndex parent(NodeIndex node) override { return resolver_.hive_.key(node).parent; }
     bool is_machine_classes(NodeIndex node) override
     {
@@ -76,24 +74,23 @@ private:
     const Wanted& wanted_;
 };
 
-Status KeyResolver::open_path(NodeIndex node, std::u16string_view path, const Wanted& wanted, NodeIndex& found)
+FoundKey KeyResolver::open_path(NodeIndex node, std::u16string_view path, const Wanted& wanted)
 {
     // The file below says whether the prefix has two views.
     files_.ensure_loaded(node, wanted, links_);
     if (!in_wow64_view())
-        return links_.follow_path(node, path, 0, wanted, found);
+        return links_.follow_path(node, path, 0, wanted);
     ViewAdapter keys(*this, wanted);
-    return open_in_32bit_view(keys, node, path, found);
+    return open_in_32bit_view(keys, node, path);
 }
 
-Status KeyResolver::open_listed(NodeIndex node, NodeIndex child, std::u16string_view name, const Wanted& wanted, NodeIndex& found)
+FoundKey KeyResolver::open_listed(NodeIndex node, NodeIndex child, std::u16string_view name, const Wanted& wanted)
 {
     if (in_wow64_view()) {
         ViewAdapter keys(*this, wanted);
-        return open_listed_in_32bit_view(keys, node, child, name, found);
+        return open_listed_in_32bit_view(keys, node, child, name);
     }
-    found = child;
-    return hive_.key(child).link ? links_.follow(child, 1, found) : status::success;
+    return hive_.key(child).link ? links_.follow(child, 1) : FoundKey::at(child);
 }
 
 NodeIndex KeyResolver::look_up(NodeIndex node, std::u16string_view name, const Wanted& wanted)

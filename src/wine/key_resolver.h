@@ -26,10 +26,10 @@ public:
     /// The key a master key's handle opens, or no_node.
     NodeIndex root_node(registry::Handle root, const Wanted& wanted);
     /// Opens `path` below `node` in the registry's view.
-    registry::Status open_path(NodeIndex node, std::u16string_view path, const Wanted& wanted, NodeIndex& found);
+    FoundKey open_path(NodeIndex node, std::u16string_view path, const Wanted& wanted);
     /// Opens the subkey `child` of `node` that a listing just named `name`:
     /// mostly that one, without a lookup.
-    registry::Status open_listed(NodeIndex node, NodeIndex child, std::u16string_view name, const Wanted& wanted, NodeIndex& found);
+    FoundKey open_listed(NodeIndex node, NodeIndex child, std::u16string_view name, const Wanted& wanted);
     /// The subkey `name` of `node` in the registry's view, before its link is
     /// followed; no_node when none.
     NodeIndex look_up(NodeIndex node, std::u16string_view name, const Wanted& wanted);

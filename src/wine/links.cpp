@@ -93,33 +93,33 @@ bool Links::made_later(NodeIndex node, std::u16string_view name, Mount loading) 
     return false;
 }
 
-Status Links::follow(NodeIndex link, int depth, NodeIndex& target, Mount loading)
+FoundKey Links::follow(NodeIndex link, int depth, Mount loading)
 {
     if (depth > max_link_depth)
-        return invalid_parameter;
+        return FoundKey::failed(invalid_parameter);
     auto rest = below_registry_root(target_of(link));
     if (!rest)
-        return status::file_not_found;
+        return FoundKey::failed(status::file_not_found);
     // The target's own names are what the load of its file is for.
     std::u16string path(*rest);
-    return follow_path(hive_.root(), path, depth, Wanted::below({}, hive_.root(), path), target, loading);
+    return follow_path(hive_.root(), path, depth, Wanted::below({}, hive_.root(), path), loading);
 }
 
-Status Links::follow_path(NodeIndex node, std::u16string_view path, int depth, const Wanted& wanted, NodeIndex& found, Mount loading)
+FoundKey Links::follow_path(NodeIndex node, std::u16string_view path, int depth, const Wanted& wanted, Mount loading)
 {
     for (PathNames names(path); auto name = names.next();) {
         auto child = made_later(node, *name, loading) ? no_node : child_of(node, *name, wanted);
         if (child == no_node)
-            return status::file_not_found;
+            return FoundKey::failed(status::file_not_found);
         if (hive_.key(child).link) {
-            auto status = follow(child, depth + 1, child, loading);
-            if (status != status::success)
-                return status;
+            auto target = follow(child, depth + 1, loading);
+            if (!target.found())
+                return target;
+            child = target.node;
         }
         node = child;
     }
-    found = node;
-    return status::success;
+    return FoundKey::at(node);
 }
 
 NodeIndex Links::create_through(NodeIndex link, int depth, Mount loading)
@@ -149,8 +149,10 @@ NodeIndex Links::create_through(NodeIndex link, int depth, Mount loading)
             // on the way must lead to keys that exist: a section below it fails.
             if (!next)
                 return create_through(child, depth + 1, loading);
-            if (follow(child, depth + 1, child, loading) != status::success)
+            auto target = follow(child, depth + 1, loading);
+            if (!target.found())
                 return no_node;
+            child = target.node;
         }
         node = child;
         name = next;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "registry/registry.h"
+#include "wine/found_key.h"
 #include "wine/hive.h"
 #include "wine/loaded_files.h"
 #include "wine/values.h"
@@ -25,12 +26,11 @@ public:
     Links& operator=(const Links&) = delete;
 
     /// Follows `link`, itself `depth` links deep.
-    registry::Status follow(NodeIndex link, int depth, NodeIndex& target, Mount loading = none);
+    FoundKey follow(NodeIndex link, int depth, Mount loading = none);
     /// Follows names from `node`, through links `depth` deep; each link on
     /// the way is followed one deeper. While the file of `loading` is read,
     /// the keys of the files read after it are not there yet.
-    registry::Status follow_path(
-        NodeIndex node, std::u16string_view path, int depth, const Wanted& wanted, NodeIndex& found, Mount loading = none);
+    FoundKey follow_path(NodeIndex node, std::u16string_view path, int depth, const Wanted& wanted, Mount loading = none);
     /// Where a key of the file of `loading` created through `link` goes:
     /// the target's last name is created when missing, the names and links
     /// before it must lead to keys that exist by then. no_node when nowhere.

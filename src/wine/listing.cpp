@@ -96,26 +96,23 @@ void WinePrefixRegistry::list_values(OpenKey& key)
     }
 }
 
-OpenKey* WinePrefixRegistry::listed_key(Handle handle, Status& status, Listing listing)
+WinePrefixRegistry::KeyInUse WinePrefixRegistry::listed_key(Handle handle, Listing listing)
 {
-    auto* key = find_open_key(handle, status);
-    if (key == nullptr)
-        return nullptr;
+    auto in_use = find_open_key(handle);
+    if (in_use.key == nullptr)
+        return in_use;
     if (listing == Listing::children)
-        list_children(*key);
+        list_children(*in_use.key);
     else
-        list_values(*key);
-    if (files_.stopped()) {
-        status = registry_io_failed;
-        return nullptr;
-    }
-    return key;
+        list_values(*in_use.key);
+    if (files_.stopped())
+        return { registry_io_failed, nullptr };
+    return in_use;
 }
 
 Status WinePrefixRegistry::enum_key(Handle handle, std::uint32_t index, std::span<char> name)
 {
-    Status status;
-    auto* key = listed_key(handle, status, Listing::children);
+    auto [status, key] = listed_key(handle, Listing::children);
     if (key == nullptr)
         return status;
     if (key->values_listed) {
@@ -139,8 +136,7 @@ Status WinePrefixRegistry::enum_key(Handle handle, std::uint32_t index, std::spa
 
 Status WinePrefixRegistry::query_info_key(Handle handle, KeyInfo& info)
 {
-    Status status;
-    auto* key = listed_key(handle, status, Listing::values);
+    auto [status, key] = listed_key(handle, Listing::values);
     if (key == nullptr)
         return status;
     info = KeyInfo{};
@@ -202,8 +198,7 @@ Status WinePrefixRegistry::copy_name(const ValueNode& named, ValueRead& read) co
 
 Status WinePrefixRegistry::enum_value(Handle handle, std::uint32_t index, ValueRead& read)
 {
-    Status status;
-    auto* key = listed_key(handle, status, Listing::values);
+    auto [status, key] = listed_key(handle, Listing::values);
     if (key == nullptr)
         return status;
     if (index >= key->values.size())

@@ -39,13 +39,10 @@ void WinePrefixRegistry::set_view(registry::View view)
     resolver_.set_wow64_view(wow64);
 }
 
-OpenKey* WinePrefixRegistry::find_open_key(Handle handle, Status& status, const Wanted& wanted)
+WinePrefixRegistry::KeyInUse WinePrefixRegistry::find_open_key(Handle handle, const Wanted& wanted)
 {
-    status = status::success;
-    if (files_.stopped()) {
-        status = registry_io_failed;
-        return nullptr;
-    }
+    if (files_.stopped())
+        return { registry_io_failed, nullptr };
     if (registry::is_root(handle)) {
         bool resolved = false;
         auto& key = handles_.root(handle, resolved);
@@ -53,16 +50,12 @@ OpenKey* WinePrefixRegistry::find_open_key(Handle handle, Status& status, const 
             key.node = resolver_.root_node(handle, wanted);
             key.in_use = key.node != no_node;
         }
-        if (!key.in_use) {
-            status = status::file_not_found;
-            return nullptr;
-        }
-        return &key;
+        if (!key.in_use)
+            return { status::file_not_found, nullptr };
+        return { status::success, &key };
     }
     auto* key = handles_.find(handle);
-    if (key == nullptr)
-        status = status::invalid_handle;
-    return key;
+    return { key == nullptr ? status::invalid_handle : status::success, key };
 }
 
 bool WinePrefixRegistry::is_performance_key(NodeIndex node)
@@ -80,9 +73,8 @@ bool WinePrefixRegistry::is_performance_key(NodeIndex node)
     if (!performance_keys_) {
         std::array<NodeIndex, 2> keys{ no_node, no_node };
         for (std::size_t index = 0; index < 2; ++index) {
-            NodeIndex found = no_node;
-            if (links_.follow_path(files_.machine_key(), paths[index], 0, {}, found) == status::success)
-                keys[index] = found;
+            if (auto found = links_.follow_path(files_.machine_key(), paths[index], 0, {}); found.found())
+                keys[index] = found.node;
         }
         performance_keys_ = keys;
     }
@@ -96,31 +88,27 @@ Status WinePrefixRegistry::open_key(Handle parent, const std::string& path, Hand
     // What the first load of a file below is for.
     auto wanted = Wanted::below(parent, handles_.node_of(parent), units);
 
-    Status status;
-    auto* parent_key = find_open_key(parent, status, wanted);
-    if (parent_key == nullptr)
-        return status;
+    auto in_use = find_open_key(parent, wanted);
+    if (in_use.key == nullptr)
+        return in_use.status;
     // The A functions convert the path into a buffer of 261 units, its zero
     // included: a longer path is opened nowhere.
     if (units.size() > max_ansi_path)
         return status::more_data;
     if (!units.empty() && units.front() == u'\\')
         return bad_pathname;
-    NodeIndex node = no_node;
     // The walk opens each subkey it has just listed: that one needs no lookup
     // when the name is the child's (a child's folded name is its own).
-    NodeIndex listed = parent_key->last_listed;
-    if (listed != no_node && !units.empty() && units.find(u'\\') == std::u16string::npos
-        && names_equal(files_.hive().key(listed).name_text(), view_of(units))) {
-        status = resolver_.open_listed(parent_key->node, listed, units, wanted, node);
-    } else {
-        status = resolver_.open_path(parent_key->node, units, wanted, node);
-    }
-    if (status != status::success)
-        return status;
+    NodeIndex listed = in_use.key->last_listed;
+    bool just_listed = listed != no_node && !units.empty() && units.find(u'\\') == std::u16string::npos
+        && names_equal(files_.hive().key(listed).name_text(), view_of(units));
+    auto found = just_listed ? resolver_.open_listed(in_use.key->node, listed, units, wanted)
+                             : resolver_.open_path(in_use.key->node, units, wanted);
+    if (!found.found())
+        return found.status;
     if (files_.stopped())
         return registry_io_failed;
-    key = handles_.open(node, is_performance_key(node));
+    key = handles_.open(found.node, is_performance_key(found.node));
     return status::success;
 }
 
@@ -128,8 +116,7 @@ void WinePrefixRegistry::close_key(Handle key) { handles_.close(key); }
 
 bool WinePrefixRegistry::is_dangling_link(Handle handle, const std::string& name)
 {
-    Status status;
-    auto* key = find_open_key(handle, status);
+    auto* key = find_open_key(handle).key;
     if (key == nullptr)
         return false;
     converter_.to_utf16(name, path_scratch_);
@@ -139,8 +126,7 @@ bool WinePrefixRegistry::is_dangling_link(Handle handle, const std::string& name
 
 std::string WinePrefixRegistry::key_identity(Handle handle)
 {
-    Status status;
-    auto* key = find_open_key(handle, status);
+    auto* key = find_open_key(handle).key;
     if (key == nullptr)
         return {};
     // Handles reach a key's node through its links, so the node tells keys apart.

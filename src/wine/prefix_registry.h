@@ -70,16 +70,19 @@ private:
     /// What every call answers once the registry stopped reading.
     static constexpr Status registry_io_failed = 1016;
 
-    /// The open key, or nullptr with the status the call answers; a master
-    /// key is looked up the first time, for what `wanted` names.
-    OpenKey* find_open_key(Handle handle, Status& status, const Wanted& wanted = {});
+    /// An open key a call may use, or nullptr with the status the call answers.
+    struct KeyInUse {
+        Status status;
+        OpenKey* key;
+    };
+    /// A master key is looked up the first time, for what `wanted` names.
+    KeyInUse find_open_key(Handle handle, const Wanted& wanted = {});
     bool is_performance_key(NodeIndex node);
     void list_children(OpenKey& key);
     void list_values(OpenKey& key);
     enum class Listing { children, values };
-    /// The open key with its subkeys or values listed, or nullptr with the
-    /// status the call answers.
-    OpenKey* listed_key(Handle handle, Status& status, Listing listing);
+    /// The open key with its subkeys or values listed.
+    KeyInUse listed_key(Handle handle, Listing listing);
     /// A value's data and name as the A functions hand them out.
     Status copy_data(const ValueNode& value, ValueRead& read, std::uint32_t& size) const;
     Status copy_name(const ValueNode& named, ValueRead& read) const;

@@ -23,23 +23,23 @@ bool is_shared_classes(ViewKeys& keys, NodeIndex node)
 /// What a key found under a name opens: its link followed, then its
 /// Wow6432Node subkey (not followed, should it be a link), unless that name
 /// or the next one is Wow6432Node.
-Status settle(ViewKeys& keys, NodeIndex& node, bool named_wow64)
+FoundKey settle(ViewKeys& keys, NodeIndex node, bool named_wow64)
 {
     if (keys.is_link(node)) {
-        NodeIndex target = no_node;
-        if (auto status = keys.follow(node, target); status != status::success)
-            return status;
-        node = target;
+        auto target = keys.follow(node);
+        if (!target.found())
+            return target;
+        node = target.node;
         if (is_shared_classes(keys, node))
             node = keys.parent(node);
     }
     if (named_wow64)
-        return status::success;
+        return FoundKey::at(node);
     NodeIndex wow64 = keys.wow64_child(node);
     // Taken as it is, even when it is a link itself.
     if (wow64 != no_node && !keys.is_machine_classes(node))
         node = wow64;
-    return status::success;
+    return FoundKey::at(node);
 }
 
 } // namespace
@@ -48,8 +48,12 @@ NodeIndex look_up_in_32bit_view(ViewKeys& keys, NodeIndex node, std::u16string_v
 {
     // A key opened as a link (a Wow6432Node key that is one) lists its own
     // subkeys, but names below it are looked up where it leads.
-    if (keys.is_link(node) && settle(keys, node, is_wow64_name(name)) != status::success)
-        return no_node;
+    if (keys.is_link(node)) {
+        auto settled = settle(keys, node, is_wow64_name(name));
+        if (!settled.found())
+            return no_node;
+        node = settled.node;
+    }
     NodeIndex from = node;
     if (!is_wow64_name(name) && keys.is_machine_classes(node)) {
         if (NodeIndex shared = keys.wow64_child(node); shared != no_node)
@@ -61,7 +65,7 @@ NodeIndex look_up_in_32bit_view(ViewKeys& keys, NodeIndex node, std::u16string_v
     return child;
 }
 
-Status open_in_32bit_view(ViewKeys& keys, NodeIndex from, std::u16string_view path, NodeIndex& found)
+FoundKey open_in_32bit_view(ViewKeys& keys, NodeIndex from, std::u16string_view path)
 {
     NodeIndex node = from;
     PathNames names(path);
@@ -69,22 +73,21 @@ Status open_in_32bit_view(ViewKeys& keys, NodeIndex from, std::u16string_view pa
         auto next = names.next();
         NodeIndex child = look_up_in_32bit_view(keys, node, *name);
         if (child == no_node)
-            return status::file_not_found;
-        if (auto status = settle(keys, child, is_wow64_name(*name) || (next && is_wow64_name(*next))); status != status::success)
-            return status;
-        node = child;
+            return FoundKey::failed(status::file_not_found);
+        auto settled = settle(keys, child, is_wow64_name(*name) || (next && is_wow64_name(*next)));
+        if (!settled.found())
+            return settled;
+        node = settled.node;
         name = next;
     }
-    found = node;
-    return status::success;
+    return FoundKey::at(node);
 }
 
-Status open_listed_in_32bit_view(ViewKeys& keys, NodeIndex from, NodeIndex child, std::u16string_view name, NodeIndex& found)
+FoundKey open_listed_in_32bit_view(ViewKeys& keys, NodeIndex from, NodeIndex child, std::u16string_view name)
 {
     if (keys.is_link(from) || (!is_wow64_name(name) && keys.is_machine_classes(from)))
-        return open_in_32bit_view(keys, from, name, found);
-    found = child;
-    return settle(keys, found, is_wow64_name(name));
+        return open_in_32bit_view(keys, from, name);
+    return settle(keys, child, is_wow64_name(name));
 }
 
 } // namespace hivedump::wine

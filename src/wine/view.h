@@ -1,6 +1,7 @@
 #pragma once
 
 #include "registry/registry.h"
+#include "wine/found_key.h"
 #include "wine/hive.h"
 
 #include <string_view>
@@ -17,7 +18,7 @@ public:
     virtual NodeIndex wow64_child(NodeIndex node) = 0;
     virtual bool is_link(NodeIndex node) = 0;
     /// Follows a link as the server does, without the view's rules.
-    virtual registry::Status follow(NodeIndex link, NodeIndex& target) = 0;
+    virtual FoundKey follow(NodeIndex link) = 0;
     virtual NodeIndex parent(NodeIndex node) = 0;
     /// Whether the key is HKEY_LOCAL_MACHINE\Software\Classes.
     virtual bool is_machine_classes(NodeIndex node) = 0;
@@ -33,7 +34,7 @@ public:
 ///   key stays itself and lists its own subkeys, a name below it is looked up
 ///   there first and then in the classes key, and a link leading to it leads
 ///   to the classes key.
-registry::Status open_in_32bit_view(ViewKeys& keys, NodeIndex from, std::u16string_view path, NodeIndex& found);
+FoundKey open_in_32bit_view(ViewKeys& keys, NodeIndex from, std::u16string_view path);
 
 /// The subkey `name` of `node` as the 32-bit view looks it up, before its
 /// link is followed and its Wow6432Node subkey taken; no_node when none.
@@ -41,6 +42,6 @@ NodeIndex look_up_in_32bit_view(ViewKeys& keys, NodeIndex node, std::u16string_v
 
 /// The same for the subkey `child` of `from` that a listing named: only the
 /// shared classes key and a key opened as a link look elsewhere for it.
-registry::Status open_listed_in_32bit_view(ViewKeys& keys, NodeIndex from, NodeIndex child, std::u16string_view name, NodeIndex& found);
+FoundKey open_listed_in_32bit_view(ViewKeys& keys, NodeIndex from, NodeIndex child, std::u16string_view name);
 
 } // namespace hivedump::wine
