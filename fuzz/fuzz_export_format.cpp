@@ -11,6 +11,7 @@
 #include "export_reader.h"
 #include "format/export_format.h"
 #include "memory_registry.h"
+#include "registry/value_type.h"
 #include "test_support.h"
 #include "walk/key_walk.h"
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "code_page/code_page.h"
+#include "registry/value_type.h"
 #include "stream/text_stream.h"
 
 #include <array>
@@ -11,18 +12,6 @@
 #include <string_view>
 
 namespace hivedump {
-
-/// Value type numbers as the platform numbers them.
-namespace value_type {
-inline constexpr std::uint32_t string = 1;
-inline constexpr std::uint32_t expand_string = 2;
-inline constexpr std::uint32_t binary = 3;
-inline constexpr std::uint32_t dword = 4;
-inline constexpr std::uint32_t dword_big_endian = 5;
-inline constexpr std::uint32_t link = 6;
-inline constexpr std::uint32_t multi_string = 7;
-inline constexpr std::uint32_t qword = 11;
-} // namespace value_type
 
 /// Past this column a hex line is continued on the next.
 inline constexpr std::size_t hex_column_limit = 76;

@@ -95,7 +95,7 @@ MemoryRegistry::Value& MemoryRegistry::set_dword(Key& key, std::string name, std
     std::vector<std::byte> data(4);
     for (std::size_t i = 0; i < 4; ++i)
         data[i] = static_cast<std::byte>(number >> (8 * i));
-    return set_value(key, std::move(name), 4, std::move(data));
+    return set_value(key, std::move(name), value_type::dword, std::move(data));
 }
 
 void MemoryRegistry::fail(Call call, int nth, Status status, Repeat repeat)
