@@ -78,54 +78,6 @@ private:
     std::size_t name_capacity_ = 0;
 };
 
-std::string_view text_of(std::span<const std::byte> data)
-{
-    const char* begin = reinterpret_cast<const char*>(data.data());
-    return { begin, strnlen(begin, data.size()) };
-}
-
-std::uint8_t data_byte(std::span<const std::byte> data, std::size_t index)
-{
-    // Bytes a short double word does not have are written as zeros.
-    return index < data.size() ? static_cast<std::uint8_t>(data[index]) : 0;
-}
-
-void write_value(
-    const ExportContext& context, std::string_view name, std::uint32_t type, std::span<const std::byte> data, std::string& escaped_name)
-{
-    auto& stream = context.stream;
-    escape_name(name, context.code_page, escaped_name);
-    switch (type) {
-    case value_type::string: {
-        std::string_view text = text_of(data);
-        // A line break cannot stand between quotes and be read back.
-        if (has_line_break(text)) {
-            write_hex_value(stream, escaped_name, type, data);
-            return;
-        }
-        write_string_value_escaping(stream, escaped_name, text, context.code_page);
-        return;
-    }
-    case value_type::dword:
-    case value_type::dword_big_endian:
-        // The dword form holds four bytes: a longer value (a float stored
-        // as eight) would lose the rest.
-        if (data.size() > 4) {
-            write_hex_value(stream, escaped_name, type, data);
-            return;
-        }
-        if (type == value_type::dword_big_endian) {
-            write_dword_value(stream, escaped_name, { data_byte(data, 0), data_byte(data, 1), data_byte(data, 2), data_byte(data, 3) });
-            return;
-        }
-        write_dword_value(stream, escaped_name, { data_byte(data, 3), data_byte(data, 2), data_byte(data, 1), data_byte(data, 0) });
-        return;
-    default:
-        write_hex_value(stream, escaped_name, type, data);
-        return;
-    }
-}
-
 } // namespace
 
 int dump_values(const ExportContext& context, registry::Handle key)
@@ -169,7 +121,8 @@ int dump_values(const ExportContext& context, registry::Handle key)
         }
         std::size_t name_length = std::min<std::size_t>(read.name_length, read.name.size());
         std::size_t data_size = std::min<std::size_t>(read.data_size, read.data.size());
-        write_value(context, { read.name.data(), name_length }, read.type, read.data.first(data_size), escaped_name);
+        write_value(
+            context.stream, { read.name.data(), name_length }, read.type, read.data.first(data_size), context.code_page, escaped_name);
     }
     return result;
 }
