@@ -1,6 +1,7 @@
 #include "walk/key_walk.h"
 
 #include "format/export_format.h"
+#include "walk/value_export.h"
 
 #include <array>
 #include <cstdint>

@@ -1,5 +1,6 @@
+#include "walk/value_export.h"
+
 #include "format/export_format.h"
-#include "walk/key_walk.h"
 
 #include <algorithm>
 #include <cstring>
@@ -26,10 +27,8 @@ class ValueBuffers {
 public:
     bool allocate(BufferSource& source, std::size_t capacity)
     {
-        // The name shares the second buffer, which is never smaller than the
-        // name capacity.
         data_ = source.allocate(capacity + buffer_slack);
-        name_ = source.allocate(capacity + buffer_slack);
+        name_ = source.allocate(value_name_capacity + buffer_slack);
         if (!data_ || !name_)
             return false;
         data_capacity_ = capacity;
