@@ -12,7 +12,7 @@ class BufferSource {
 public:
     virtual ~BufferSource() = default;
     /// Null when the memory cannot be had.
-    virtual std::unique_ptr<std::byte[]> allocate(std::size_t size);
+    [[nodiscard]] virtual std::unique_ptr<std::byte[]> allocate(std::size_t size);
 };
 
 /// The heap, as a run takes its buffers by default.

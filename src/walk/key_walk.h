@@ -17,13 +17,23 @@ inline constexpr std::size_t max_walk_depth = 512;
 /// match byte for byte, case included.
 std::optional<registry::Handle> find_master_key(std::string_view master_key);
 
-/// Opens `key_path` below the named master key and writes it and its whole
-/// subtree. Returns 0 when the key was found, opened and walked, else 1.
-int export_master_key(const ExportContext& context, std::string_view master_key, const std::string& key_path);
+/// What became of the key asked for. Every key left out of the file has
+/// been named on the console by then.
+enum class KeyExport {
+    /// The key and every key below it are in the file.
+    whole,
+    /// The key was walked, but one key or more is not in the file whole.
+    keys_left_out,
+    /// The master key is unknown or the key does not open: nothing is written.
+    not_opened,
+};
 
-/// Writes the key open at `key` and every key below it, depth-first. Returns
-/// 1 when the key itself was abandoned for lack of memory, else 0. Every key
-/// left out of the file is named on the console and marks the context.
-int dump_key(const ExportContext& context, registry::Handle key, std::string_view master_key, const std::string& key_path);
+/// Opens `key_path` below the named master key and writes it and its whole
+/// subtree.
+[[nodiscard]] KeyExport export_master_key(const ExportContext& context, std::string_view master_key, const std::string& key_path);
+
+/// Writes the key open at `key` and every key below it, depth-first.
+[[nodiscard]] KeyExport dump_key(
+    const ExportContext& context, registry::Handle key, std::string_view master_key, const std::string& key_path);
 
 } // namespace hivedump

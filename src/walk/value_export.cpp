@@ -25,7 +25,7 @@ constexpr int max_reads_per_value = 8;
 /// The buffers of one key's values: the data and the name.
 class ValueBuffers {
 public:
-    bool allocate(BufferSource& source, std::size_t capacity)
+    [[nodiscard]] bool allocate(BufferSource& source, std::size_t capacity)
     {
         data_ = source.allocate(capacity + buffer_slack);
         name_ = source.allocate(value_name_capacity + buffer_slack);
@@ -37,7 +37,7 @@ public:
     }
 
     /// Makes room for what the last read said it needed.
-    bool grow(BufferSource& source, const registry::ValueRead& read)
+    [[nodiscard]] bool grow(BufferSource& source, const registry::ValueRead& read)
     {
         if (read.data_size > data_capacity_) {
             auto bigger = source.allocate(std::size_t{ read.data_size } + buffer_slack);
@@ -79,21 +79,21 @@ private:
 
 } // namespace
 
-int dump_values(const ExportContext& context, registry::Handle key)
+ValuesOutcome dump_values(const ExportContext& context, registry::Handle key)
 {
     auto& registry = context.registry;
     registry::KeyInfo info;
     // Without the key information there is no count to read values by.
     if (registry.query_info_key(key, info) != registry::status::success || info.value_count == 0)
-        return 0;
+        return ValuesOutcome::written;
 
     ValueBuffers buffers;
     if (!buffers.allocate(context.buffers, std::max<std::size_t>(info.max_value_data_size, data_capacity_floor))) {
         context.say("no enough memory\n");
-        return values::abandoned;
+        return ValuesOutcome::abandoned;
     }
 
-    int result = values::written;
+    auto result = ValuesOutcome::written;
     std::string escaped_name;
     for (std::uint32_t index = 0; index < info.value_count; ++index) {
         registry::ValueRead read;
@@ -115,7 +115,7 @@ int dump_values(const ExportContext& context, registry::Handle key)
             // A value that is listed but unreadable, or that never fits, is
             // missing from the file; one that went away meanwhile is not.
             if (!registry::is_gone(status))
-                result = values::value_lost;
+                result = ValuesOutcome::value_lost;
             continue;
         }
         std::size_t name_length = std::min<std::size_t>(read.name_length, read.name.size());

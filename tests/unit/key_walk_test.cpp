@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace hivedump {
 namespace {
 
@@ -19,12 +21,12 @@ struct Walk {
     MemoryRegistry registry;
     MemorySink file;
     MemorySink console;
-    int result = -2;
+    std::optional<KeyExport> result;
 
     std::string run(std::string_view master_key, const std::string& key_path)
     {
         TextStream stream(file);
-        ExportContext context{ registry, stream, console, registry.code_page(), nullptr, registry };
+        ExportContext context{ registry, stream, console, registry.code_page(), registry };
         result = export_master_key(context, master_key, key_path);
         stream.close();
         return file.text();
@@ -40,7 +42,7 @@ TEST(KeyWalk, KeyWithValuesAndEmptySubkey)
     EXPECT_EQ(walk.run("HKEY_CURRENT_USER", "Software\\Velmora\\Editor"),
         crlf("[HKEY_CURRENT_USER\\Software\\Velmora\\Editor]\n\"Font\"=\"Courier\"\n\n"
              "[HKEY_CURRENT_USER\\Software\\Velmora\\Editor\\Fonts]\n\n"));
-    EXPECT_EQ(walk.result, 0);
+    EXPECT_EQ(walk.result, KeyExport::whole);
     EXPECT_EQ(walk.registry.open_handle_count(), 0u);
 }
 
@@ -75,7 +77,7 @@ TEST(KeyWalk, MasterKeyNamesMatchExactly)
         Walk walk;
         EXPECT_EQ(walk.run(name, "Software"), "");
         EXPECT_EQ(walk.console.text(), std::string("not found master key in [") + name + "]\n");
-        EXPECT_EQ(walk.result, 1);
+        EXPECT_EQ(walk.result, KeyExport::not_opened);
     }
 }
 
@@ -84,7 +86,7 @@ TEST(KeyWalk, KeyThatDoesNotOpenWritesNothing)
     Walk walk;
     EXPECT_EQ(walk.run("HKEY_CURRENT_USER", "Missing"), "");
     EXPECT_EQ(walk.console.text(), "");
-    EXPECT_EQ(walk.result, 1);
+    EXPECT_EQ(walk.result, KeyExport::not_opened);
 }
 
 TEST(KeyWalk, SubkeyThatFailsToOpenIsNamedUnlessItHoldsNothing)
