@@ -103,7 +103,7 @@ int run_hivedump(std::span<const std::string> arguments, RunEnvironment& environ
             return 0;
         return export_to_file(request, environment);
     } catch (const std::bad_alloc&) {
-        say(environment.console, "no enough memory\n");
+        say(environment.console, no_memory_message);
         return failure_status;
     }
 }

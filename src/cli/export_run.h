@@ -39,13 +39,13 @@ struct RunEnvironment {
 
 /// Runs a program's entry: memory running out while the run is set up (the
 /// argument list, the registry reader) ends it as it ends an export, with
-/// "no enough memory" and -1, not with an abort.
+/// no_memory_message and -1, not with an abort.
 template <typename Entry> int run_entry(Entry&& entry)
 {
     try {
         return entry();
     } catch (const std::bad_alloc&) {
-        std::fputs("no enough memory\n", stdout);
+        std::fputs(no_memory_message, stdout);
         std::fflush(stdout);
         return -1;
     }

@@ -89,7 +89,7 @@ ValuesOutcome dump_values(const ExportContext& context, registry::Handle key)
 
     ValueBuffers buffers;
     if (!buffers.allocate(context.buffers, std::max<std::size_t>(info.max_value_data_size, data_capacity_floor))) {
-        context.say("no enough memory\n");
+        context.say(no_memory_message);
         return ValuesOutcome::abandoned;
     }
 
@@ -106,7 +106,7 @@ ValuesOutcome dump_values(const ExportContext& context, registry::Handle key)
             // Entries of this key are written already, so only the value that
             // does not fit is given up.
             if (!buffers.grow(context.buffers, read)) {
-                context.say("no enough memory\n");
+                context.say(no_memory_message);
                 status = registry::status::not_enough_memory;
                 break;
             }
