@@ -165,11 +165,10 @@ Status MemoryRegistry::query_info_key(Handle handle, KeyInfo& info)
     Key* key = resolve(handle);
     if (key == nullptr)
         return status::invalid_handle;
-    info = { static_cast<std::uint32_t>(key->values.size()), 0, 0 };
-    for (const auto& value : key->values) {
-        info.max_value_name_length = std::max(info.max_value_name_length, static_cast<std::uint32_t>(value.name.size()));
+    info = KeyInfo{};
+    info.value_count = static_cast<std::uint32_t>(key->values.size());
+    for (const auto& value : key->values)
         info.max_value_data_size = std::max(info.max_value_data_size, static_cast<std::uint32_t>(value.data.size()));
-    }
     if (key->reported_max_data)
         info.max_value_data_size = *key->reported_max_data;
     return status::success;
