@@ -125,8 +125,8 @@ bool is_on_path(const std::vector<Level>& levels, const std::string& identity)
 
 enum class Visit { written, abandoned };
 
-/// One export's keys: the walk writes them through it, and it names each
-/// key left out and keeps the outcome.
+/// Writes the keys of one export, names each key left out, and remembers
+/// whether any was.
 class KeyWriter {
 public:
     KeyWriter(const ExportContext& context, std::string_view master_key)

@@ -3,7 +3,6 @@
 #include "format/export_format.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -94,6 +93,7 @@ ValuesOutcome dump_values(const ExportContext& context, registry::Handle key)
     }
 
     auto result = ValuesOutcome::written;
+    // Kept from value to value, so that escaping a name takes no new room.
     std::string escaped_name;
     for (std::uint32_t index = 0; index < info.value_count; ++index) {
         registry::ValueRead read;
