@@ -11,6 +11,7 @@
 #include "export_reader.h"
 #include "format/export_format.h"
 #include "memory_registry.h"
+#include "registry/value_type.h"
 #include "test_support.h"
 #include "walk/key_walk.h"
 
@@ -156,21 +157,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         registry.set_value(key, std::move(name), type, std::move(value_data));
     }
 
+    // A subkey whose name holds a line break is left out, and said so.
+    bool subkey_left_out = has_subkey && subkey_name.find_first_of("\r\n") != std::string::npos;
     testing::MemorySink file;
     testing::MemorySink console;
     {
         TextStream stream(file);
         ExportContext context{ registry, stream, console, code_page };
         write_file_header(stream);
-        if (export_master_key(context, "HKEY_CURRENT_USER", "Fuzz") != 0)
+        KeyExport exported = export_master_key(context, "HKEY_CURRENT_USER", "Fuzz");
+        if (exported == KeyExport::not_opened)
             fail("the key did not export", file.text());
+        if ((exported == KeyExport::keys_left_out) != subkey_left_out)
+            fail("the outcome does not tell whether a key was left out", file.text());
         if (!stream.close())
             fail("the stream failed", file.text());
     }
     if (registry.open_handle_count() != 0)
         fail("a handle was left open", file.text());
-    // A subkey whose name holds a line break is left out, and said so.
-    bool subkey_left_out = has_subkey && subkey_name.find_first_of("\r\n") != std::string::npos;
     std::string expected_console;
     if (subkey_left_out) {
         expected_console = "can't export key [HKEY_CURRENT_USER\\Fuzz\\";

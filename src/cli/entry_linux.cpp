@@ -9,7 +9,6 @@
 #include "wine/prefix_registry.h"
 #include "wine/server.h"
 
-#include <clocale>
 #include <string>
 #include <vector>
 
@@ -24,7 +23,7 @@ RunEnvironment prefix_run_environment(wine::WinePrefixRegistry& registry, ByteSi
 
 int run_linux_entry(int argc, char** argv)
 {
-    std::setlocale(LC_ALL, "");
+    // Takes the locale's character type, the one category the program uses.
     CodePage code_page = wine::code_page_from_locale();
 
     // A Win32 program under Wine gets its arguments in the ANSI code page;

@@ -53,13 +53,11 @@ int export_to_file(const ExportRequest& request, RunEnvironment& environment)
     write_file_header(stream);
     write_ancestor_headers(stream, key.master_key, key.key_path);
 
-    bool key_left_out = false;
-    ExportContext context{ environment.registry, stream, environment.console, environment.registry.code_page(), &key_left_out,
-        environment.buffers };
+    ExportContext context{ environment.registry, stream, environment.console, environment.registry.code_page(), environment.buffers };
     // A key that is not found or does not open still leaves a valid file.
-    export_master_key(context, key.master_key, key.key_path);
+    KeyExport exported = export_master_key(context, key.master_key, key.key_path);
 
-    int status = key_left_out ? failure_status : 0;
+    int status = exported == KeyExport::keys_left_out ? failure_status : 0;
     auto unreadable = environment.unreadable_registry_file ? environment.unreadable_registry_file() : std::nullopt;
     if (unreadable) {
         say_with_path(environment.console, "can't read registry [", *unreadable);
@@ -105,7 +103,7 @@ int run_hivedump(std::span<const std::string> arguments, RunEnvironment& environ
             return 0;
         return export_to_file(request, environment);
     } catch (const std::bad_alloc&) {
-        say(environment.console, "no enough memory\n");
+        say(environment.console, no_memory_message);
         return failure_status;
     }
 }

@@ -31,21 +31,21 @@ struct RunEnvironment {
 
 /// The registry view HIVEDUMP_VIEW asks for. For any value but 32 and 64 it
 /// says so in one line and closes the console: the program then ends with -1.
-std::optional<registry::View> view_from_environment(ByteSink& console);
+[[nodiscard]] std::optional<registry::View> view_from_environment(ByteSink& console);
 
 /// The whole export run for the arguments that follow the program name.
 /// Returns the exit status: 0, or -1 for a usage error or a lost export.
-int run_hivedump(std::span<const std::string> arguments, RunEnvironment& environment);
+[[nodiscard]] int run_hivedump(std::span<const std::string> arguments, RunEnvironment& environment);
 
 /// Runs a program's entry: memory running out while the run is set up (the
 /// argument list, the registry reader) ends it as it ends an export, with
-/// "no enough memory" and -1, not with an abort.
+/// no_memory_message and -1, not with an abort.
 template <typename Entry> int run_entry(Entry&& entry)
 {
     try {
         return entry();
     } catch (const std::bad_alloc&) {
-        std::fputs("no enough memory\n", stdout);
+        std::fputs(no_memory_message, stdout);
         std::fflush(stdout);
         return -1;
     }

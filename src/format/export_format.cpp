@@ -97,31 +97,11 @@ template <typename NeedsEscape, typename Out> void escape_runs(std::string_view 
 
 } // namespace
 
-void escape_char(std::string& text, char character, const CodePage& code_page)
-{
-    std::string escaped;
-    escaped.reserve(text.size() + 16);
-    escape_runs(
-        text, code_page, [character](char byte) { return byte == character; }, [&](std::string_view run) { escaped.append(run); });
-    text = std::move(escaped);
-}
-
 void escape_text(std::string_view text, const CodePage& code_page, std::string& escaped)
 {
     escaped.clear();
     escaped.reserve(text.size() + 16);
     escape_runs(text, code_page, needs_escape, [&](std::string_view run) { escaped.append(run); });
-}
-
-void escape_name(std::string_view name, const CodePage& code_page, std::string& escaped)
-{
-    escape_text(name, code_page, escaped);
-    if (!has_line_break(escaped))
-        return;
-    std::string with_breaks;
-    with_breaks.reserve(escaped.size() + 8);
-    append_showing_line_breaks(with_breaks, escaped);
-    escaped = std::move(with_breaks);
 }
 
 bool has_line_break(std::string_view text)
@@ -142,7 +122,23 @@ void append_showing_line_breaks(std::string& out, std::string_view text)
     }
 }
 
-void write_string_value_escaping(TextStream& stream, std::string_view name, std::string_view text, const CodePage& code_page)
+namespace {
+
+/// Escapes a value name as escape_text does, and a line feed or carriage
+/// return as \n or \r, which the registry editor reads back, so that no name
+/// can split its entry's line.
+void escape_name(std::string_view name, const CodePage& code_page, std::string& escaped)
+{
+    escape_text(name, code_page, escaped);
+    if (!has_line_break(escaped))
+        return;
+    std::string with_breaks;
+    with_breaks.reserve(escaped.size() + 8);
+    append_showing_line_breaks(with_breaks, escaped);
+    escaped = std::move(with_breaks);
+}
+
+void write_string_form(TextStream& stream, std::string_view name, std::string_view text, const CodePage& code_page)
 {
     write_name_prefix(stream, name);
     stream.put('"');
@@ -152,15 +148,7 @@ void write_string_value_escaping(TextStream& stream, std::string_view name, std:
     stream.write_verbatim("\"\r\n");
 }
 
-void write_string_value(TextStream& stream, std::string_view name, std::string_view text)
-{
-    write_name_prefix(stream, name);
-    stream.put('"');
-    stream.write(text);
-    stream.write_verbatim("\"\r\n");
-}
-
-void write_dword_value(TextStream& stream, std::string_view name, std::array<std::uint8_t, 4> digits_order)
+void write_dword_form(TextStream& stream, std::string_view name, std::array<std::uint8_t, 4> digits_order)
 {
     write_name_prefix(stream, name);
     char digits[] = "dword:00000000\r\n";
@@ -171,7 +159,7 @@ void write_dword_value(TextStream& stream, std::string_view name, std::array<std
     stream.write_verbatim({ digits, sizeof digits - 1 });
 }
 
-void write_hex_value(TextStream& stream, std::string_view name, std::uint32_t type, std::span<const std::byte> data)
+void write_hex_form(TextStream& stream, std::string_view name, std::uint32_t type, std::span<const std::byte> data)
 {
     write_name_prefix(stream, name);
     std::size_t column = name_prefix_length(name);
@@ -223,4 +211,54 @@ void write_hex_value(TextStream& stream, std::string_view name, std::uint32_t ty
     stream.write_verbatim({ lines, used });
 }
 
+/// The text of string data: up to its first zero, or all of it when it has
+/// none.
+std::string_view text_of(std::span<const std::byte> data)
+{
+    const char* begin = reinterpret_cast<const char*>(data.data());
+    return { begin, strnlen(begin, data.size()) };
+}
+
+std::uint8_t data_byte(std::span<const std::byte> data, std::size_t index)
+{
+    // Bytes a short double word does not have are written as zeros.
+    return index < data.size() ? static_cast<std::uint8_t>(data[index]) : 0;
+}
+
+} // namespace
+
+void write_value(TextStream& stream, std::string_view name, std::uint32_t type, std::span<const std::byte> data, const CodePage& code_page,
+    std::string& scratch)
+{
+    escape_name(name, code_page, scratch);
+    switch (type) {
+    case value_type::string: {
+        std::string_view text = text_of(data);
+        // A line break cannot stand between quotes and be read back.
+        if (has_line_break(text)) {
+            write_hex_form(stream, scratch, type, data);
+            return;
+        }
+        write_string_form(stream, scratch, text, code_page);
+        return;
+    }
+    case value_type::dword:
+    case value_type::dword_big_endian:
+        // The dword form holds four bytes: a longer value (a float stored
+        // as eight) would lose the rest.
+        if (data.size() > 4) {
+            write_hex_form(stream, scratch, type, data);
+            return;
+        }
+        if (type == value_type::dword_big_endian) {
+            write_dword_form(stream, scratch, { data_byte(data, 0), data_byte(data, 1), data_byte(data, 2), data_byte(data, 3) });
+            return;
+        }
+        write_dword_form(stream, scratch, { data_byte(data, 3), data_byte(data, 2), data_byte(data, 1), data_byte(data, 0) });
+        return;
+    default:
+        write_hex_form(stream, scratch, type, data);
+        return;
+    }
+}
 } // namespace hivedump

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "code_page/code_page.h"
+#include "registry/value_type.h"
 #include "stream/text_stream.h"
 
 #include <array>
@@ -12,18 +13,6 @@
 
 namespace hivedump {
 
-/// Value type numbers as the platform numbers them.
-namespace value_type {
-inline constexpr std::uint32_t string = 1;
-inline constexpr std::uint32_t expand_string = 2;
-inline constexpr std::uint32_t binary = 3;
-inline constexpr std::uint32_t dword = 4;
-inline constexpr std::uint32_t dword_big_endian = 5;
-inline constexpr std::uint32_t link = 6;
-inline constexpr std::uint32_t multi_string = 7;
-inline constexpr std::uint32_t qword = 11;
-} // namespace value_type
-
 /// Past this column a hex line is continued on the next.
 inline constexpr std::size_t hex_column_limit = 76;
 
@@ -32,19 +21,10 @@ void write_ancestor_header(TextStream& stream, std::string_view master_key, std:
 void write_key_header(TextStream& stream, std::string_view master_key, std::string_view key_path);
 void write_block_end(TextStream& stream);
 
-/// Escapes every occurrence of `character` in `text`, in place: a backslash
-/// is doubled, anything else gets a backslash in front. In a double-byte code
-/// page the trail byte of a character is never escaped.
-void escape_char(std::string& text, char character, const CodePage& code_page);
-
-/// Escapes backslashes and then double quotes of `text` into `escaped`, as
-/// escape_char does for each in turn, in one pass.
+/// Escapes backslashes and double quotes of `text` into `escaped`, each with
+/// a backslash in front. In a double-byte code page the trail byte of a
+/// character is never escaped.
 void escape_text(std::string_view text, const CodePage& code_page, std::string& escaped);
-
-/// Escapes a value name: as escape_text, and a line feed or carriage return
-/// as \n or \r, which the registry editor reads back, so that no name can
-/// split its entry's line.
-void escape_name(std::string_view name, const CodePage& code_page, std::string& escaped);
 
 /// True when `text` holds a line feed or a carriage return, which no quoted
 /// form or header line can carry.
@@ -53,14 +33,11 @@ bool has_line_break(std::string_view text);
 /// Appends `text` with each line feed as \n and each carriage return as \r.
 void append_showing_line_breaks(std::string& out, std::string_view text);
 
-/// The string form for a text not yet escaped; the text is escaped piece by
-/// piece on its way out, so a huge value is never held twice.
-void write_string_value_escaping(TextStream& stream, std::string_view name, std::string_view text, const CodePage& code_page);
-
-/// The value forms; `name` is already escaped and an empty one selects the
-/// default-value ("@") form.
-void write_string_value(TextStream& stream, std::string_view name, std::string_view text);
-void write_dword_value(TextStream& stream, std::string_view name, std::array<std::uint8_t, 4> digits_order);
-void write_hex_value(TextStream& stream, std::string_view name, std::uint32_t type, std::span<const std::byte> data);
+/// Writes one value's entry in the form its type and data call for; every
+/// choice of form is made here. `name` is not escaped yet, and an empty one
+/// is the default value ("@"). `scratch` takes the escaped name: the caller
+/// keeps it from value to value so that its room is reused.
+void write_value(TextStream& stream, std::string_view name, std::uint32_t type, std::span<const std::byte> data, const CodePage& code_page,
+    std::string& scratch);
 
 } // namespace hivedump

@@ -49,7 +49,6 @@ inline bool is_root(Handle handle)
 
 struct KeyInfo {
     std::uint32_t value_count = 0;
-    std::uint32_t max_value_name_length = 0; ///< characters, without the zero
     std::uint32_t max_value_data_size = 0; ///< bytes
 };
 

@@ -90,12 +90,14 @@ public:
     Status query_info_key(Handle key, KeyInfo& info) override
     {
         DWORD values = 0;
-        DWORD longest_name = 0;
         DWORD largest_data = 0;
         LONG status = RegQueryInfoKeyA(
-            to_hkey(key), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, &longest_name, &largest_data, nullptr, nullptr);
-        if (status == ERROR_SUCCESS)
-            info = { values, longest_name, largest_data };
+            to_hkey(key), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, &largest_data, nullptr, nullptr);
+        if (status == ERROR_SUCCESS) {
+            info = KeyInfo{};
+            info.value_count = values;
+            info.max_value_data_size = largest_data;
+        }
         return status;
     }
 

@@ -13,8 +13,6 @@ TextStream::TextStream(ByteSink& sink)
 {
 }
 
-bool TextStream::failed() const { return failed_; }
-
 void TextStream::write(std::string_view text)
 {
     const char* at = text.data();

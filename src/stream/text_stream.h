@@ -31,7 +31,6 @@ public:
 
     /// Writes out the buffer and closes the sink; false if any write failed.
     bool close();
-    bool failed() const;
 
 private:
     void put_raw(char byte)

@@ -16,8 +16,6 @@ struct ExportContext {
     TextStream& stream;
     ByteSink& console;
     CodePage code_page;
-    /// Set when a key had to be left out of the file: the run then fails.
-    bool* key_left_out = nullptr;
     BufferSource& buffers = heap_buffers();
 
     void say(std::string_view message) const { console.write({ message.data(), message.size() }); }

@@ -1,6 +1,7 @@
 #include "walk/key_walk.h"
 
 #include "format/export_format.h"
+#include "walk/value_export.h"
 
 #include <array>
 #include <cstdint>
@@ -122,34 +123,51 @@ bool is_on_path(const std::vector<Level>& levels, const std::string& identity)
     return false;
 }
 
-// Every key that is not in the file whole is named on one line, and the run
-// fails: a backup that silently lacks a key is worse than none.
-void leave_out_key(const ExportContext& context, std::string_view master_key, std::string_view path)
-{
-    std::string message = "can't export key [";
-    message.append(master_key);
-    if (!path.empty())
-        message.push_back('\\');
-    append_showing_line_breaks(message, path);
-    message.append("]\n");
-    context.say(message);
-    if (context.key_left_out != nullptr)
-        *context.key_left_out = true;
-}
-
 enum class Visit { written, abandoned };
 
-Visit visit_key(const ExportContext& context, Handle key, std::string_view master_key, std::string_view key_path)
-{
-    write_key_header(context.stream, master_key, key_path);
-    int values = dump_values(context, key);
-    if (values != values::written)
-        leave_out_key(context, master_key, key_path);
-    if (values == values::abandoned)
-        return Visit::abandoned;
-    write_block_end(context.stream);
-    return Visit::written;
-}
+/// Writes the keys of one export, names each key left out, and remembers
+/// whether any was.
+class KeyWriter {
+public:
+    KeyWriter(const ExportContext& context, std::string_view master_key)
+        : context_(context)
+        , master_key_(master_key)
+    {
+    }
+
+    // Every key that is not in the file whole is named on one line, and the
+    // run fails: a backup that silently lacks a key is worse than none.
+    void leave_out(std::string_view path)
+    {
+        std::string message = "can't export key [";
+        message.append(master_key_);
+        if (!path.empty())
+            message.push_back('\\');
+        append_showing_line_breaks(message, path);
+        message.append("]\n");
+        context_.say(message);
+        outcome_ = KeyExport::keys_left_out;
+    }
+
+    [[nodiscard]] Visit visit(Handle key, std::string_view path)
+    {
+        write_key_header(context_.stream, master_key_, path);
+        ValuesOutcome values = dump_values(context_, key);
+        if (values != ValuesOutcome::written)
+            leave_out(path);
+        if (values == ValuesOutcome::abandoned)
+            return Visit::abandoned;
+        write_block_end(context_.stream);
+        return Visit::written;
+    }
+
+    KeyExport outcome() const { return outcome_; }
+
+private:
+    const ExportContext& context_;
+    std::string_view master_key_;
+    KeyExport outcome_ = KeyExport::whole;
+};
 
 // Whether the subkey the walk listed last is still listed under that name.
 bool still_listed(registry::Registry& registry, const Level& level, const std::string& name)
@@ -162,6 +180,11 @@ bool still_listed(registry::Registry& registry, const Level& level, const std::s
 
 enum class Opened { opened, holds_nothing, left_out };
 
+struct OpenedSubkey {
+    Opened outcome;
+    Handle key{};
+};
+
 // Opens the subkey the walk listed. A subkey that another program deleted
 // after it was listed, or a link that leads nowhere (Wine's runtime-only keys
 // leave such links in its files), holds nothing to export. One that is gone
@@ -169,20 +192,21 @@ enum class Opened { opened, holds_nothing, left_out };
 // at most. One still listed under the same name that does not open is left
 // out (a name the code page cannot hold comes back with '?' in it, and opens
 // nothing).
-Opened open_listed(registry::Registry& registry, const Level& level, const std::string& name, Handle& subkey)
+[[nodiscard]] OpenedSubkey open_listed(registry::Registry& registry, const Level& level, const std::string& name)
 {
     for (int attempt = 1;; ++attempt) {
+        Handle subkey{};
         Status status = registry.open_key(level.handle, name, subkey);
         if (status == registry::status::success)
-            return Opened::opened;
+            return { Opened::opened, subkey };
         if (registry.is_dangling_link(level.handle, name))
-            return Opened::holds_nothing;
+            return { Opened::holds_nothing };
         if (!registry::is_gone(status))
-            return Opened::left_out;
+            return { Opened::left_out };
         if (!still_listed(registry, level, name))
-            return Opened::holds_nothing;
+            return { Opened::holds_nothing };
         if (attempt == max_opens_per_subkey)
-            return Opened::left_out;
+            return { Opened::left_out };
     }
 }
 
@@ -209,7 +233,7 @@ std::optional<Handle> find_master_key(std::string_view master_key)
     return std::nullopt;
 }
 
-int export_master_key(const ExportContext& context, std::string_view master_key, const std::string& key_path)
+KeyExport export_master_key(const ExportContext& context, std::string_view master_key, const std::string& key_path)
 {
     auto root = find_master_key(master_key);
     if (!root) {
@@ -217,22 +241,22 @@ int export_master_key(const ExportContext& context, std::string_view master_key,
         message.append(master_key);
         message.append("]\n");
         context.say(message);
-        return 1;
+        return KeyExport::not_opened;
     }
     Handle key{};
     if (context.registry.open_key(*root, key_path, key) != registry::status::success)
-        return 1;
+        return KeyExport::not_opened;
     KeyHandle owner(context.registry, key);
-    dump_key(context, key, master_key, key_path);
-    return 0;
+    return dump_key(context, key, master_key, key_path);
 }
 
 // The walk keeps its own stack of levels on the heap rather than recursing,
 // so no depth of tree can exhaust the thread's stack.
-int dump_key(const ExportContext& context, Handle key, std::string_view master_key, const std::string& key_path)
+KeyExport dump_key(const ExportContext& context, Handle key, std::string_view master_key, const std::string& key_path)
 {
-    if (visit_key(context, key, master_key, key_path) == Visit::abandoned)
-        return 1;
+    KeyWriter writer(context, master_key);
+    if (writer.visit(key, key_path) == Visit::abandoned)
+        return writer.outcome();
 
     auto& registry = context.registry;
     std::vector<Level> levels;
@@ -263,24 +287,23 @@ int dump_key(const ExportContext& context, Handle key, std::string_view master_k
         // A header line cannot hold a line break: split, it would import as
         // other keys, even under another master key.
         if (level.at_depth_limit || has_line_break(subkey_name)) {
-            leave_out_key(context, master_key, child_path(level.path, subkey_name));
+            writer.leave_out(child_path(level.path, subkey_name));
             continue;
         }
-        Handle subkey{};
-        std::string subkey_text(subkey_name);
-        if (auto opened = open_listed(registry, level, subkey_text, subkey); opened != Opened::opened) {
-            if (opened == Opened::left_out)
-                leave_out_key(context, master_key, child_path(level.path, subkey_name));
+        auto subkey = open_listed(registry, level, std::string(subkey_name));
+        if (subkey.outcome != Opened::opened) {
+            if (subkey.outcome == Opened::left_out)
+                writer.leave_out(child_path(level.path, subkey_name));
             continue;
         }
-        KeyHandle owner(registry, subkey);
+        KeyHandle owner(registry, subkey.key);
         std::string path = child_path(level.path, subkey_name);
-        if (visit_key(context, subkey, master_key, path) == Visit::abandoned)
+        if (writer.visit(subkey.key, path) == Visit::abandoned)
             continue;
         bool at_limit = levels.size() >= max_walk_depth;
-        levels.push_back({ subkey, std::move(owner), std::move(path), {}, 0, at_limit });
+        levels.push_back({ subkey.key, std::move(owner), std::move(path), {}, 0, at_limit });
     }
-    return 0;
+    return writer.outcome();
 }
 
 } // namespace hivedump

@@ -17,25 +17,23 @@ inline constexpr std::size_t max_walk_depth = 512;
 /// match byte for byte, case included.
 std::optional<registry::Handle> find_master_key(std::string_view master_key);
 
+/// What became of the key asked for. Every key left out of the file has
+/// been named on the console by then.
+enum class KeyExport {
+    /// The key and every key below it are in the file.
+    whole,
+    /// The key was walked, but one key or more is not in the file whole.
+    keys_left_out,
+    /// The master key is unknown or the key does not open: nothing is written.
+    not_opened,
+};
+
 /// Opens `key_path` below the named master key and writes it and its whole
-/// subtree. Returns 0 when the key was found, opened and walked, else 1.
-int export_master_key(const ExportContext& context, std::string_view master_key, const std::string& key_path);
+/// subtree.
+[[nodiscard]] KeyExport export_master_key(const ExportContext& context, std::string_view master_key, const std::string& key_path);
 
-/// Writes the key open at `key` and every key below it, depth-first. Returns
-/// 1 when the key itself was abandoned for lack of memory, else 0. Every key
-/// left out of the file is named on the console and marks the context.
-int dump_key(const ExportContext& context, registry::Handle key, std::string_view master_key, const std::string& key_path);
-
-/// What `dump_values` returns.
-namespace values {
-inline constexpr int written = 0;
-/// The key's buffers could not be had: none of its values is written.
-inline constexpr int abandoned = 1;
-/// One value or more could not be read whole and is missing from the file.
-inline constexpr int value_lost = 2;
-} // namespace values
-
-/// Writes the entries of one key's values.
-int dump_values(const ExportContext& context, registry::Handle key);
+/// Writes the key open at `key` and every key below it, depth-first.
+[[nodiscard]] KeyExport dump_key(
+    const ExportContext& context, registry::Handle key, std::string_view master_key, const std::string& key_path);
 
 } // namespace hivedump

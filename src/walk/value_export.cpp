@@ -1,8 +1,8 @@
+#include "walk/value_export.h"
+
 #include "format/export_format.h"
-#include "walk/key_walk.h"
 
 #include <algorithm>
-#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -24,12 +24,10 @@ constexpr int max_reads_per_value = 8;
 /// The buffers of one key's values: the data and the name.
 class ValueBuffers {
 public:
-    bool allocate(BufferSource& source, std::size_t capacity)
+    [[nodiscard]] bool allocate(BufferSource& source, std::size_t capacity)
     {
-        // The name shares the second buffer, which is never smaller than the
-        // name capacity.
         data_ = source.allocate(capacity + buffer_slack);
-        name_ = source.allocate(capacity + buffer_slack);
+        name_ = source.allocate(value_name_capacity + buffer_slack);
         if (!data_ || !name_)
             return false;
         data_capacity_ = capacity;
@@ -38,7 +36,7 @@ public:
     }
 
     /// Makes room for what the last read said it needed.
-    bool grow(BufferSource& source, const registry::ValueRead& read)
+    [[nodiscard]] bool grow(BufferSource& source, const registry::ValueRead& read)
     {
         if (read.data_size > data_capacity_) {
             auto bigger = source.allocate(std::size_t{ read.data_size } + buffer_slack);
@@ -78,71 +76,24 @@ private:
     std::size_t name_capacity_ = 0;
 };
 
-std::string_view text_of(std::span<const std::byte> data)
-{
-    const char* begin = reinterpret_cast<const char*>(data.data());
-    return { begin, strnlen(begin, data.size()) };
-}
-
-std::uint8_t data_byte(std::span<const std::byte> data, std::size_t index)
-{
-    // Bytes a short double word does not have are written as zeros.
-    return index < data.size() ? static_cast<std::uint8_t>(data[index]) : 0;
-}
-
-void write_value(
-    const ExportContext& context, std::string_view name, std::uint32_t type, std::span<const std::byte> data, std::string& escaped_name)
-{
-    auto& stream = context.stream;
-    escape_name(name, context.code_page, escaped_name);
-    switch (type) {
-    case value_type::string: {
-        std::string_view text = text_of(data);
-        // A line break cannot stand between quotes and be read back.
-        if (has_line_break(text)) {
-            write_hex_value(stream, escaped_name, type, data);
-            return;
-        }
-        write_string_value_escaping(stream, escaped_name, text, context.code_page);
-        return;
-    }
-    case value_type::dword:
-    case value_type::dword_big_endian:
-        // The dword form holds four bytes: a longer value (a float stored
-        // as eight) would lose the rest.
-        if (data.size() > 4) {
-            write_hex_value(stream, escaped_name, type, data);
-            return;
-        }
-        if (type == value_type::dword_big_endian) {
-            write_dword_value(stream, escaped_name, { data_byte(data, 0), data_byte(data, 1), data_byte(data, 2), data_byte(data, 3) });
-            return;
-        }
-        write_dword_value(stream, escaped_name, { data_byte(data, 3), data_byte(data, 2), data_byte(data, 1), data_byte(data, 0) });
-        return;
-    default:
-        write_hex_value(stream, escaped_name, type, data);
-        return;
-    }
-}
-
 } // namespace
 
-int dump_values(const ExportContext& context, registry::Handle key)
+ValuesOutcome dump_values(const ExportContext& context, registry::Handle key)
 {
     auto& registry = context.registry;
     registry::KeyInfo info;
     // Without the key information there is no count to read values by.
     if (registry.query_info_key(key, info) != registry::status::success || info.value_count == 0)
-        return 0;
+        return ValuesOutcome::written;
 
     ValueBuffers buffers;
     if (!buffers.allocate(context.buffers, std::max<std::size_t>(info.max_value_data_size, data_capacity_floor))) {
-        context.say("no enough memory\n");
-        return values::abandoned;
+        context.say(no_memory_message);
+        return ValuesOutcome::abandoned;
     }
 
-    int result = values::written;
+    auto result = ValuesOutcome::written;
+    // Kept from value to value, so that escaping a name takes no new room.
     std::string escaped_name;
     for (std::uint32_t index = 0; index < info.value_count; ++index) {
         registry::ValueRead read;
@@ -155,7 +106,7 @@ int dump_values(const ExportContext& context, registry::Handle key)
             // Entries of this key are written already, so only the value that
             // does not fit is given up.
             if (!buffers.grow(context.buffers, read)) {
-                context.say("no enough memory\n");
+                context.say(no_memory_message);
                 status = registry::status::not_enough_memory;
                 break;
             }
@@ -164,12 +115,13 @@ int dump_values(const ExportContext& context, registry::Handle key)
             // A value that is listed but unreadable, or that never fits, is
             // missing from the file; one that went away meanwhile is not.
             if (!registry::is_gone(status))
-                result = values::value_lost;
+                result = ValuesOutcome::value_lost;
             continue;
         }
         std::size_t name_length = std::min<std::size_t>(read.name_length, read.name.size());
         std::size_t data_size = std::min<std::size_t>(read.data_size, read.data.size());
-        write_value(context, { read.name.data(), name_length }, read.type, read.data.first(data_size), escaped_name);
+        write_value(
+            context.stream, { read.name.data(), name_length }, read.type, read.data.first(data_size), context.code_page, escaped_name);
     }
     return result;
 }

@@ -1,5 +1,7 @@
 #include "wine/lexer.h"
 
+#include "registry/value_type.h"
+
 #include <algorithm>
 
 namespace hivedump::wine {
@@ -282,7 +284,7 @@ HexTag read_hex_tag(Cursor& line, std::uint32_t& type)
 {
     if (line.starts_with("hex:")) {
         line.at += 4;
-        type = 3; // binary
+        type = value_type::binary;
         return HexTag::found;
     }
     if (!line.starts_with("hex("))

@@ -1,6 +1,8 @@
 // Subkeys and values of open keys, in the server's order.
 #include "wine/prefix_registry.h"
 
+#include "registry/value_type.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -10,7 +12,10 @@ namespace status = registry::status;
 
 namespace {
 
-bool is_string_type(std::uint32_t type) { return type == 1 || type == 2 || type == 7; }
+bool is_string_type(std::uint32_t type)
+{
+    return type == value_type::string || type == value_type::expand_string || type == value_type::multi_string;
+}
 
 /// Sorts by name, the index settling ties. Keys hold few values and
 /// subkeys as a rule, and insertion sort does best on those.
@@ -142,8 +147,7 @@ Status WinePrefixRegistry::query_info_key(Handle handle, KeyInfo& info)
     info = KeyInfo{};
     info.value_count = static_cast<std::uint32_t>(key->values.size());
     for (const auto& slot : key->values) {
-        // The server's figures: names in UTF-16 units, data in stored bytes.
-        info.max_value_name_length = std::max(info.max_value_name_length, std::uint32_t{ key->store.values[slot.name].name_length });
+        // The server's figure: data in stored bytes.
         info.max_value_data_size = std::max(info.max_value_data_size, key->store.values[slot.data].stored_size());
     }
     return status::success;

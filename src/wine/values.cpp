@@ -1,5 +1,6 @@
 #include "wine/values.h"
 
+#include "registry/value_type.h"
 #include "wine/lexer.h"
 
 #include <cstring>
@@ -32,12 +33,6 @@ TextView ValueStore::store_plain(const char* bytes, std::size_t length)
 }
 
 namespace {
-
-constexpr std::uint32_t reg_none = 0;
-constexpr std::uint32_t reg_sz = 1;
-constexpr std::uint32_t reg_expand_sz = 2;
-constexpr std::uint32_t reg_dword = 4;
-constexpr std::uint32_t reg_multi_sz = 7;
 
 /// Texts longer than this that hold no escapes are stored from the file's
 /// bytes as they stand: decoded to 16-bit units first, a value of hundreds of
@@ -119,7 +114,7 @@ private:
     {
         continuing_ = false;
         if (!parsed) {
-            value_.type = reg_none;
+            value_.type = value_type::none;
             value_.form = DataForm::bytes;
             value_.data = nullptr;
             value_.data_length = 0;
@@ -133,8 +128,8 @@ private:
             std::string_view tag;
             std::uint32_t type;
         };
-        static constexpr Form text_forms[]
-            = { { "\"", reg_sz }, { "str:\"", reg_sz }, { "str(2):\"", reg_expand_sz }, { "str(7):\"", reg_multi_sz } };
+        static constexpr Form text_forms[] = { { "\"", value_type::string }, { "str:\"", value_type::string },
+            { "str(2):\"", value_type::expand_string }, { "str(7):\"", value_type::multi_string } };
         const char first = line.peek();
         if (first == '"' || first == 's') {
             for (const auto& form : text_forms) {
@@ -162,7 +157,7 @@ private:
             auto* data = store_.allocate(4);
             for (int index = 0; index < 4; ++index)
                 data[index] = static_cast<unsigned char>(number >> (8 * index));
-            value_.type = reg_dword;
+            value_.type = value_type::dword;
             value_.data = data;
             value_.data_length = 4;
             return finish_value(true);

@@ -1,6 +1,7 @@
 #include "export_reader.h"
 
 #include "format/export_format.h"
+#include "registry/value_type.h"
 
 #include <optional>
 

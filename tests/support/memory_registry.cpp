@@ -95,7 +95,7 @@ MemoryRegistry::Value& MemoryRegistry::set_dword(Key& key, std::string name, std
     std::vector<std::byte> data(4);
     for (std::size_t i = 0; i < 4; ++i)
         data[i] = static_cast<std::byte>(number >> (8 * i));
-    return set_value(key, std::move(name), 4, std::move(data));
+    return set_value(key, std::move(name), value_type::dword, std::move(data));
 }
 
 void MemoryRegistry::fail(Call call, int nth, Status status, Repeat repeat)
@@ -165,11 +165,10 @@ Status MemoryRegistry::query_info_key(Handle handle, KeyInfo& info)
     Key* key = resolve(handle);
     if (key == nullptr)
         return status::invalid_handle;
-    info = { static_cast<std::uint32_t>(key->values.size()), 0, 0 };
-    for (const auto& value : key->values) {
-        info.max_value_name_length = std::max(info.max_value_name_length, static_cast<std::uint32_t>(value.name.size()));
+    info = KeyInfo{};
+    info.value_count = static_cast<std::uint32_t>(key->values.size());
+    for (const auto& value : key->values)
         info.max_value_data_size = std::max(info.max_value_data_size, static_cast<std::uint32_t>(value.data.size()));
-    }
     if (key->reported_max_data)
         info.max_value_data_size = *key->reported_max_data;
     return status::success;

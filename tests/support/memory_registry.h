@@ -1,6 +1,7 @@
 #pragma once
 
 #include "registry/registry.h"
+#include "registry/value_type.h"
 #include "walk/buffer_source.h"
 
 #include <array>
@@ -42,7 +43,7 @@ public:
     /// The key at `path` below a root key, made with its parents if missing.
     Key& key(Handle root, std::string_view path);
     Value& set_value(Key& key, std::string name, std::uint32_t type, std::vector<std::byte> data);
-    Value& set_string(Key& key, std::string name, std::string_view text, std::uint32_t type = 1);
+    Value& set_string(Key& key, std::string name, std::string_view text, std::uint32_t type = value_type::string);
     Value& set_dword(Key& key, std::string name, std::uint32_t number);
 
     /// The `nth` call of that kind (counted from 1) fails with `status`.

@@ -3,15 +3,24 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 namespace hivedump {
 namespace {
 
+using testing::bytes_of;
 using testing::crlf;
 using testing::MemorySink;
 
 struct Rendered {
     MemorySink sink;
     TextStream stream{ sink };
+    std::string scratch;
+    void value(std::string_view name, std::uint32_t type, std::span<const std::byte> data, CodePage page = CodePage::single_byte(1252))
+    {
+        write_value(stream, name, type, data, page, scratch);
+    }
     std::string text()
     {
         stream.close();
@@ -26,6 +35,14 @@ struct EscapeCase {
     std::string expected;
 };
 
+/// String data as the registry holds it, with its terminating zero.
+std::vector<std::byte> string_data(std::string_view text)
+{
+    std::vector<std::byte> data(text.size() + 1);
+    std::memcpy(data.data(), text.data(), text.size());
+    return data;
+}
+
 void PrintTo(const EscapeCase& c, std::ostream* out) { *out << c.label; }
 
 class Escaping : public ::testing::TestWithParam<EscapeCase> { };
@@ -38,11 +55,12 @@ TEST_P(Escaping, EscapesBackslashesAndQuotesButNotTrailBytes)
     escape_text(c.input, page, escaped);
     EXPECT_EQ(escaped, c.expected);
 
-    // The one-pass form must agree with escaping each character in turn.
-    std::string in_turn = c.input;
-    escape_char(in_turn, '\\', page);
-    escape_char(in_turn, '"', page);
-    EXPECT_EQ(in_turn, c.expected);
+    // A value's name is escaped alike, and its string data too, piece by
+    // piece on its way into the stream.
+    Rendered out;
+    out.value(c.input, value_type::string, string_data(c.input), page);
+    std::string name = c.input.empty() ? "@" : "\"" + c.expected + "\"";
+    EXPECT_EQ(out.text(), name + "=\"" + c.expected + "\"\r\n");
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Escaping,
@@ -63,21 +81,45 @@ INSTANTIATE_TEST_SUITE_P(Table, Escaping,
         return name;
     });
 
-TEST(ValueForms, StringsNamedAndDefault)
-{
-    Rendered out;
-    write_string_value(out.stream, "a\\\\b", "C:\\\\Temp");
-    write_string_value(out.stream, "say \\\"hi\\\"", "");
-    write_string_value(out.stream, "", "\\\\");
-    EXPECT_EQ(out.text(), crlf("\"a\\\\b\"=\"C:\\\\Temp\"\n\"say \\\"hi\\\"\"=\"\"\n@=\"\\\\\"\n"));
-}
+struct FormCase {
+    const char* label;
+    std::string name;
+    std::uint32_t type;
+    std::vector<std::byte> data;
+    std::string line;
+};
 
-TEST(ValueForms, DoubleWordDigitsInGivenOrder)
+TEST(ValueForms, FormsByType)
 {
-    Rendered out;
-    write_dword_value(out.stream, "n", { 0x12, 0x34, 0x56, 0x78 });
-    write_dword_value(out.stream, "", { 0xab, 0x00, 0xff, 0x01 });
-    EXPECT_EQ(out.text(), crlf("\"n\"=dword:12345678\n@=dword:ab00ff01\n"));
+    const FormCase cases[] = {
+        { "default string", "", 1, string_data("\\"), "@=\"\\\\\"" },
+        { "escaped name and data", "a\\b", 1, string_data("C:\\Temp"), "\"a\\\\b\"=\"C:\\\\Temp\"" },
+        { "quoted name, empty data", "say \"hi\"", 1, string_data(""), "\"say \\\"hi\\\"\"=\"\"" },
+        { "big-endian in stored order", "be", 5, bytes_of({ 0x78, 0x56, 0x34, 0x12 }), "\"be\"=dword:78563412" },
+        { "big-endian, named", "n", 5, bytes_of({ 0x12, 0x34, 0x56, 0x78 }), "\"n\"=dword:12345678" },
+        { "little-endian, default", "", 4, bytes_of({ 0x01, 0xff, 0x00, 0xab }), "@=dword:ab00ff01" },
+        { "little-endian reversed", "le", 4, bytes_of({ 0x78, 0x56, 0x34, 0x12 }), "\"le\"=dword:12345678" },
+        { "short dword padded", "short", 4, bytes_of({ 0x01, 0x02 }), "\"short\"=dword:00000201" },
+        { "dword longer than four", "float", 4, bytes_of({ 0, 0, 0, 0, 0, 0, 0xf0, 0x3f }), "\"float\"=hex(4):00,00,00,00,00,00,f0,3f" },
+        { "big-endian longer than four", "be5", 5, bytes_of({ 1, 2, 3, 4, 5 }), "\"be5\"=hex(5):01,02,03,04,05" },
+        { "link", "link", 6, bytes_of({ 'a', 0, 'b', 0 }), "\"link\"=hex(6):61,00,62,00" },
+        { "multi-string", "multi", 7, bytes_of({ 'a', 0, 'b', 0, 0 }), "\"multi\"=hex(7):61,00,62,00,00" },
+        { "line feed in string", "lines", 1, bytes_of({ 'a', '\n', 'b', 0 }), "\"lines\"=hex(1):61,0a,62,00" },
+        { "carriage return in string", "cr", 1, bytes_of({ 'a', '\r', 0 }), "\"cr\"=hex(1):61,0d,00" },
+        { "string ends at its first zero", "cut", 1, bytes_of({ 'a', 0, '\n', 0 }), "\"cut\"=\"a\"" },
+        { "string without a zero", "unended", 1, bytes_of({ 'x', 'y' }), "\"unended\"=\"xy\"" },
+        { "qword", "q", 11, bytes_of({ 1, 0, 0, 0, 0, 0, 0, 0 }), "\"q\"=hex(b):01,00,00,00,00,00,00,00" },
+        { "no type, no data", "none", 0, {}, "\"none\"=hex(0):" },
+        // Unescaped, the name would end the line and "[HKEY_LOCAL_MACHINE]"
+        // would import as a key header of another master key.
+        { "line breaks in a name", "a\n[HKEY_LOCAL_MACHINE]\r\n@", 1, string_data("x"), "\"a\\n[HKEY_LOCAL_MACHINE]\\r\\n@\"=\"x\"" },
+        { "escaped n in a name", "a\\n", 1, string_data("literal"), "\"a\\\\n\"=\"literal\"" },
+    };
+    for (const auto& c : cases) {
+        Rendered out;
+        out.value(c.name, c.type, c.data);
+        EXPECT_EQ(out.text(), c.line + "\r\n") << c.label;
+    }
 }
 
 struct TypeCase {
@@ -91,7 +133,7 @@ TEST(ValueForms, TypeNumberInLowerCaseHexWithoutSign)
              TypeCase{ 9, "@=hex(9):" }, TypeCase{ 10, "@=hex(a):" }, TypeCase{ 11, "@=hex(b):" }, TypeCase{ 0xffff, "@=hex(ffff):" },
              TypeCase{ 0x80000000u, "@=hex(80000000):" }, TypeCase{ 0xffffffffu, "@=hex(ffffffff):" } }) {
         Rendered out;
-        write_hex_value(out.stream, "", c.type, {});
+        out.value("", c.type, {});
         EXPECT_EQ(out.text(), crlf(std::string(c.prefix) + "\n")) << c.type;
     }
 }
@@ -100,7 +142,7 @@ TEST(ValueForms, ExpandStringKeepsTerminatingZero)
 {
     Rendered out;
     auto data = testing::bytes_of({ '%', 'P', 'A', 'T', 'H', '%', 0 });
-    write_hex_value(out.stream, "", 2, data);
+    out.value("", value_type::expand_string, data);
     EXPECT_EQ(out.text(), crlf("@=hex(2):25,50,41,54,48,25,00\n"));
 }
 
@@ -126,7 +168,7 @@ TEST(HexWrapping, BreaksPastColumnLimit)
     for (const auto& c : cases) {
         Rendered out;
         auto data = testing::byte_range(c.bytes);
-        write_hex_value(out.stream, c.name, 3, data);
+        out.value(c.name, value_type::binary, data);
         std::string text = out.text();
         auto first_break = text.find("\\\r\n");
         std::string first_line = text.substr(0, first_break == std::string::npos ? text.find("\r\n") : first_break);
@@ -145,8 +187,8 @@ TEST(HexWrapping, BreaksPastColumnLimit)
 TEST(HexWrapping, ExamplesByteForByte)
 {
     Rendered out;
-    write_hex_value(out.stream, "", 3, testing::byte_range(30));
-    write_hex_value(out.stream, "Data", 3, testing::byte_range(60));
+    out.value("", value_type::binary, testing::byte_range(30));
+    out.value("Data", value_type::binary, testing::byte_range(60));
     EXPECT_EQ(out.text(),
         crlf("@=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,15,16,17,\\\n"
              "  18,19,1a,1b,1c,1d\n"
