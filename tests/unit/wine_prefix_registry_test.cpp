@@ -97,7 +97,7 @@ std::string read_file(const std::string& path)
     return text.str();
 }
 
-// The expected files hold what a Win32 program printed under wine64 (Wine 8.0)
+// The expected files hold what tools/registry_dump.c printed under wine64 (Wine 8.0)
 // with the same file in a prefix: escapes, value forms, bad lines, merged
 // sections, name limits, order, links (chains past the limit, dangling,
 // loops, text targets, keys created through a link), in both code pages.
