@@ -169,6 +169,40 @@ std::size_t count_of(const std::string& text, const std::string& part)
     return count;
 }
 
+/// A run that ended with status -1 but wrote its file: the value buffers
+/// could not be had. Each "no enough memory" stands for one key that ends
+/// after its header line, without its subkeys, or for one value whose grown
+/// buffers could not be had; each key concerned is named once.
+void check_keys_abandoned(const RunOutcome& outcome, const testing::ReadExport& clean_read, std::size_t memory_lines, std::size_t named)
+{
+    auto read = testing::read_export(outcome.file, CodePage::single_byte(1252));
+    ASSERT_TRUE(read.ok()) << read.error << "\n" << outcome.file;
+    std::size_t messages = memory_lines;
+    std::size_t unclosed = 0, keys_short = 0;
+    for (const auto& key : read.keys) {
+        const auto* clean_key = clean_read.find(key.path);
+        ASSERT_NE(clean_key, nullptr) << key.path;
+        if (key.closed) {
+            std::size_t at = 0;
+            for (const auto& value : key.values) {
+                while (at < clean_key->values.size() && !(clean_key->values[at] == value))
+                    ++at;
+                EXPECT_LT(at, clean_key->values.size()) << key.path << ": a value changed";
+                ++at;
+            }
+            unclosed += clean_key->values.size() - key.values.size();
+            keys_short += clean_key->values.size() != key.values.size() ? 1 : 0;
+        } else {
+            ++unclosed;
+            ++keys_short;
+            for (const auto& other : read.keys)
+                EXPECT_FALSE(other.path.starts_with(key.path + "\\")) << other.path << " below abandoned " << key.path;
+        }
+    }
+    EXPECT_EQ(named, keys_short) << outcome.console;
+    EXPECT_EQ(unclosed, messages);
+}
+
 void every_allocation_of_a_run(const Input& input)
 {
     const RunOutcome clean = run_with_failing_allocation(input, -1, false);
@@ -203,36 +237,7 @@ void every_allocation_of_a_run(const Input& input)
                 ++failed;
                 continue;
             }
-            auto read = testing::read_export(outcome.file, CodePage::single_byte(1252));
-            ASSERT_TRUE(read.ok()) << read.error << "\n" << outcome.file;
-            // The value buffers could not be had: each "no enough memory"
-            // stands for one key that ends after its header line, without its
-            // subkeys, or for one value whose grown buffers could not be had;
-            // each key concerned is named once.
-            std::size_t messages = memory_lines;
-            std::size_t unclosed = 0, keys_short = 0;
-            for (const auto& key : read.keys) {
-                const auto* clean_key = clean_read.find(key.path);
-                ASSERT_NE(clean_key, nullptr) << key.path;
-                if (key.closed) {
-                    std::size_t at = 0;
-                    for (const auto& value : key.values) {
-                        while (at < clean_key->values.size() && !(clean_key->values[at] == value))
-                            ++at;
-                        EXPECT_LT(at, clean_key->values.size()) << key.path << ": a value changed";
-                        ++at;
-                    }
-                    unclosed += clean_key->values.size() - key.values.size();
-                    keys_short += clean_key->values.size() != key.values.size() ? 1 : 0;
-                } else {
-                    ++unclosed;
-                    ++keys_short;
-                    for (const auto& other : read.keys)
-                        EXPECT_FALSE(other.path.starts_with(key.path + "\\")) << other.path << " below abandoned " << key.path;
-                }
-            }
-            EXPECT_EQ(named, keys_short) << outcome.console;
-            EXPECT_EQ(unclosed, messages);
+            ASSERT_NO_FATAL_FAILURE(check_keys_abandoned(outcome, clean_read, memory_lines, named));
             ++abandoned;
         }
     }
