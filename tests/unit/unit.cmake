@@ -13,6 +13,7 @@ add_executable(hivedump_tests
   ${CMAKE_CURRENT_LIST_DIR}/wine_prefix_registry_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wine_reader_chunks_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/wine_server_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/wine_view_test.cpp
 )
 target_link_libraries(hivedump_tests PRIVATE hivedump_test_support GTest::gtest_main)
 target_compile_definitions(hivedump_tests PRIVATE HIVEDUMP_WINE_TEST_DATA="${PROJECT_SOURCE_DIR}/tests/data/wine"
