@@ -11,10 +11,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#if __has_include("wine/prefix_registry.h")
 #include "cli/entry_linux.h"
 #include "wine/prefix_registry.h"
-#endif
 
 #include <atomic>
 #include <cstdio>
@@ -143,10 +141,8 @@ RunOutcome run_with_failing_allocation(const Input& input, long nth, bool from_t
     ReservedSink console(outcome.console);
     ReservedFiles files(outcome.file);
     RunEnvironment environment{ *registry, console, files };
-#if __has_include("wine/prefix_registry.h")
     if (auto* prefix = dynamic_cast<wine::WinePrefixRegistry*>(registry.get()))
         environment.unreadable_registry_file = prefix_run_environment(*prefix, console, files).unreadable_registry_file;
-#endif
     std::vector<std::string> arguments{ input.key, "out.reg" };
 
     allocations = 0;
@@ -256,7 +252,6 @@ TEST(AllocationFailure, EveryAllocationOfARunOverTheMemoryRegistry)
         testing::fault_fixture_key });
 }
 
-#if __has_include("wine/prefix_registry.h")
 // The prefix's file is read during the run, so the reader's allocations fail
 // in turn as well.
 TEST(AllocationFailure, EveryAllocationOfARunOverAWinePrefix)
@@ -360,7 +355,6 @@ TEST(AllocationFailure, EveryAllocationOfTheLinuxProgram)
     ::unsetenv("WINEPREFIX");
     fs::remove_all(work);
 }
-#endif
 
 } // namespace
 } // namespace hivedump
