@@ -1,6 +1,7 @@
 # Turns the code page tables (pairs of little-endian 16-bit numbers: a UTF-16
-# code unit and the ANSI bytes it becomes, taken from the platform itself with
-# tools/codepage_dump.c) into a source file compiled into the program.
+# code unit and the ANSI bytes it becomes, measured under wine64 by
+# tools/codepage_dump.c; tools/regenerate.sh makes them again) into a source
+# file compiled into the program.
 function(hivedump_embed_codepages output)
   file(GLOB tables ${CMAKE_CURRENT_SOURCE_DIR}/src/wine/codepages/*.bin)
   set(body "// Generated from src/wine/codepages; do not edit.\n#include \"wine/code_page_tables.h\"\n\nnamespace hivedump::wine::codepage_data {\n")

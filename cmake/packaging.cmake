@@ -1,18 +1,6 @@
 # Installation and packages: a .deb on Linux, a .zip on Windows. Both take
 # their version from HIVEDUMP_VERSION_TEXT, the one the banner shows.
 
-if(HIVEDUMP_TESTS AND NOT WIN32)
-  # Exit status 77: groff is not installed.
-  add_test(NAME manpage COMMAND ${PROJECT_SOURCE_DIR}/tests/package/test_manpage.sh ${PROJECT_SOURCE_DIR}/doc/hivedump.1
-                                ${HIVEDUMP_VERSION_TEXT})
-  set_tests_properties(manpage PROPERTIES SKIP_RETURN_CODE 77)
-endif()
-
-if(NOT TARGET hivedump)
-  message(STATUS "No hivedump program in this build: nothing to install or package")
-  return()
-endif()
-
 if(WIN32)
   # A Windows user unpacks one folder: the program with its README and
   # licence beside it, no bin/ subfolder to look for.
@@ -79,11 +67,3 @@ else()
 endif()
 
 include(CPack)
-
-if(HIVEDUMP_TESTS AND NOT WIN32)
-  # Exit status 77: not root, or a hivedump already installed that the test
-  # must leave alone.
-  add_test(NAME package COMMAND ${PROJECT_SOURCE_DIR}/tests/package/test_package.sh ${CMAKE_BINARY_DIR}
-                                ${PROJECT_SOURCE_DIR} ${HIVEDUMP_VERSION_TEXT})
-  set_tests_properties(package PROPERTIES SKIP_RETURN_CODE 77 RUN_SERIAL TRUE TIMEOUT 300)
-endif()

@@ -90,18 +90,45 @@ const std::string& banner()
     std::abort();
 }
 
-} // namespace
-
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+/// The input split at zero bytes, up to five arguments.
+std::vector<std::string> split_arguments(std::string_view rest)
 {
     std::vector<std::string> arguments;
-    std::string_view rest(reinterpret_cast<const char*>(data), size);
     while (!rest.empty() && arguments.size() < max_arguments) {
         std::size_t end = rest.find('\0');
         arguments.emplace_back(rest.substr(0, end));
         rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
     }
+    return arguments;
+}
 
+/// The file of an export that succeeded reads, and begins with the key's
+/// ancestor headers.
+void check_ancestors(
+    const std::vector<std::string>& arguments, const std::string& file, const std::string& key, const std::string& master_key)
+{
+    // A line feed in the key text splits a header line; anything else reads.
+    if (key.find('\n') != std::string::npos)
+        return;
+    auto read = testing::read_export(file, CodePage::single_byte(1252));
+    if (!read.ok())
+        fail(arguments, "unreadable file: " + read.error);
+    std::string key_path = key.find('\\') == std::string::npos ? "" : key.substr(key.find('\\') + 1);
+    std::size_t ancestors = static_cast<std::size_t>(std::count(key_path.begin(), key_path.end(), '\\'));
+    if (read.keys.size() < ancestors)
+        fail(arguments, "ancestor headers missing");
+    for (std::size_t at = key_path.find('\\'), i = 0; at != std::string::npos; at = key_path.find('\\', at + 1), ++i) {
+        const auto& ancestor = read.keys[i];
+        if (ancestor.path != master_key + "\\" + key_path.substr(0, at) || !ancestor.values.empty() || !ancestor.closed)
+            fail(arguments, "wrong ancestor header " + ancestor.path);
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    auto arguments = split_arguments(std::string_view(reinterpret_cast<const char*>(data), size));
     RunResult outcome = run(arguments);
     if (!outcome.run.empty())
         fail(arguments, outcome.run);
@@ -142,21 +169,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail(arguments, "unexpected status " + std::to_string(outcome.status) + " or output: " + outcome.console);
     if (outcome.files.size() != 1 || !outcome.files.begin()->second.starts_with(file_header) || outcome.files.begin()->first != path)
         fail(arguments, "no export file, or one without its header");
-
-    // A line feed in the key text splits a header line; anything else reads.
-    if (key.find('\n') != std::string::npos)
-        return 0;
-    auto read = testing::read_export(outcome.files.begin()->second, CodePage::single_byte(1252));
-    if (!read.ok())
-        fail(arguments, "unreadable file: " + read.error);
-    std::string key_path = key.find('\\') == std::string::npos ? "" : key.substr(key.find('\\') + 1);
-    std::size_t ancestors = static_cast<std::size_t>(std::count(key_path.begin(), key_path.end(), '\\'));
-    if (read.keys.size() < ancestors)
-        fail(arguments, "ancestor headers missing");
-    for (std::size_t at = key_path.find('\\'), i = 0; at != std::string::npos; at = key_path.find('\\', at + 1), ++i) {
-        const auto& ancestor = read.keys[i];
-        if (ancestor.path != master_key + "\\" + key_path.substr(0, at) || !ancestor.values.empty() || !ancestor.closed)
-            fail(arguments, "wrong ancestor header " + ancestor.path);
-    }
+    check_ancestors(arguments, outcome.files.begin()->second, key, master_key);
     return 0;
 }

@@ -122,6 +122,9 @@ ReadValue expected_entry(const MemoryRegistry::Value& value)
     std::abort();
 }
 
+int check_read_back(const MemoryRegistry::Key& key, const CodePage& code_page, bool has_subkey, const std::string& subkey_name,
+    const testing::MemorySink& file);
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -184,7 +187,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     if (console.text() != expected_console)
         fail("unexpected message: " + console.text(), file.text());
+    return check_read_back(key, code_page, has_subkey, subkey_name, file);
+}
 
+namespace {
+
+/// The file reads back as the key's values and its subkey.
+int check_read_back(const MemoryRegistry::Key& key, const CodePage& code_page, bool has_subkey, const std::string& subkey_name,
+    const testing::MemorySink& file)
+{
     // Value names show their line breaks as \n and \r and read back, but in a
     // double-byte code page a lead byte before the break (no character of the
     // code page) takes the backslash of \n for its trail byte.
@@ -217,3 +228,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
 }
+
+} // namespace

@@ -17,7 +17,8 @@ cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-x86_64.cmake >/dev/
 cmake --build build-win64 -j "$jobs"
 
 echo "== Linux build and tests (the Wine end-to-end tests included)"
-cmake -S . -B build >/dev/null
+cmake -S . -B build -DHIVEDUMP_WINDOWS_EXE="$PWD/build-win64/hivedump.exe" \
+    -DHIVEDUMP_WINDOWS_EXE32="$PWD/build-win32/hivedump.exe" >/dev/null
 cmake --build build -j "$jobs"
 ctest --test-dir build --output-on-failure -j "$jobs"
 

@@ -5,18 +5,33 @@
 # LANG, and combinations of LC_ALL, LC_CTYPE and LANG. Some of the locales are
 # generated on the way (localedef, as root) and recorded before and after, as
 # whether the C library can load a locale matters to Wine. Also lists Wine's
-# own locales, from which the Linux tool's table of code pages is made.
+# own locales, from which the Linux tool's table of code pages is made; with
+# --wine-locales only these, which change no locale of the system (in the
+# booted prefix WINEPREFIX names, if it does).
 # usage: record_locale_code_pages.sh RECORDING LOCALE_LIST
+#        record_locale_code_pages.sh --wine-locales LOCALE_LIST
 set -eu
-recording=$1
+if [ "$1" = --wine-locales ]; then
+    recording=
+else
+    recording=$1
+fi
 locale_list=$2
 here=$(cd "$(dirname "$0")" && pwd)
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 supported=/usr/share/i18n/SUPPORTED
 work=$(mktemp -d)
-export WINEPREFIX=$work/prefix WINEDEBUG=-all
-trap '$wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
+# Wine's locales alone can be listed in a prefix the caller booted, left
+# running as it was.
+if [ -z "$recording" ] && [ -f "${WINEPREFIX:-/nonexistent}/system.reg" ]; then
+    own_prefix=no
+else
+    own_prefix=yes
+    export WINEPREFIX="$work/prefix"
+fi
+export WINEDEBUG=-all
+trap '[ "$own_prefix" = no ] || $wineserver -k 2>/dev/null || true; rm -rf "$work"' EXIT
 
 x86_64-w64-mingw32-gcc -O2 -o "$work/acp_probe.exe" "$here/acp_probe.c"
 # Whether the C library loads LC_CTYPE from the environment, and its
@@ -25,10 +40,26 @@ printf '%s\n' '#include <langinfo.h>' '#include <locale.h>' '#include <stdio.h>'
     'int main(void) { int loads = setlocale(LC_CTYPE, "") != NULL;' \
     'printf("%s %s\n", loads ? "yes" : "no", nl_langinfo(CODESET)); return 0; }' >"$work/loads.c"
 cc -o "$work/loads" "$work/loads.c"
-env -i HOME="$HOME" PATH=/usr/bin:/bin WINEPREFIX="$WINEPREFIX" WINEDEBUG=-all LANG=C.UTF-8 $wine wineboot -i >/dev/null 2>&1
-# One server for every run below: each starts in a fraction of a second.
-$wineserver -w
-$wineserver -p
+if [ "$own_prefix" = yes ]; then
+    env -i HOME="$HOME" PATH=/usr/bin:/bin WINEPREFIX="$WINEPREFIX" WINEDEBUG=-all LANG=C.UTF-8 $wine wineboot -i >/dev/null 2>&1
+    # One server for every run below: each starts in a fraction of a second.
+    $wineserver -w
+    $wineserver -p
+fi
+
+# Names of the list as the C library takes them: "en_US ISO-8859-1" is en_US.
+names=$(grep -v '^#' "$supported" | awk 'NF == 2 { print $1 }')
+
+# Wine's name for each locale of the list: language-Script-COUNTRY, the script
+# from a modifier that names one. Some are aliases that no listing shows.
+wine_names=$(for name in $names; do
+    echo "$name" | sed -e 's/\.[^@]*//' -e 's/@latin$/@Latn/' -e 's/@cyrillic$/@Cyrl/' -e 's/@devanagari$/@Deva/' -e 's/@[a-z].*//' \
+        -e 's/^\([^_@]*\)_\([^@]*\)@\(.*\)/\1-\3-\2/' -e 's/@/-/' -e 's/_/-/'
+done | sort -u)
+# shellcheck disable=SC2086
+env -i HOME="$HOME" PATH=/usr/bin:/bin WINEPREFIX="$WINEPREFIX" WINEDEBUG=-all $wine "$work/acp_probe.exe" --locales $wine_names |
+    tr -d '\r' | sort -u >"$locale_list"
+[ -n "$recording" ] || exit 0
 
 # The argument: ASCII, e acute, Cyrillic zhe and hiragana a in UTF-8, then a
 # byte that is no UTF-8.
@@ -54,8 +85,6 @@ record() { # lc_all lc_ctype lang
     printf '%s\t%s\t%s\t%s\t%s\t%s\n' "$1" "$2" "$3" "${loads% *}" "${loads#* }" "$result" >>"$recording.new"
 }
 
-# Names of the list as the C library takes them: "en_US ISO-8859-1" is en_US.
-names=$(grep -v '^#' "$supported" | awk 'NF == 2 { print $1 }')
 # Generated here: one of each kind of code page, and each character set.
 sample='hi_IN.UTF-8 UTF-8
 hy_AM ARMSCII-8
@@ -97,7 +126,8 @@ zh_HK BIG5-HKSCS
 zh_TW.EUC-TW EUC-TW'
 sample_names=$(echo "$sample" | awk '{ print $1 }')
 
-printf '# LC_ALL\tLC_CTYPE\tLANG\tC library loads LC_CTYPE\tits character set\tGetACP\targument\n' >"$recording.new"
+printf '# Recorded by tools/record_locale_code_pages.sh; do not edit.\n' >"$recording.new"
+printf '# LC_ALL\tLC_CTYPE\tLANG\tC library loads LC_CTYPE\tits character set\tGetACP\targument\n' >>"$recording.new"
 printf '# argument given: %s\n' "$(printf '%s' "$argument" | od -An -tx1 | tr -d ' \n')" >>"$recording.new"
 combinations() { # a b (a generated or not, b generated)
     record - - "$1"
@@ -132,13 +162,3 @@ for name in C POSIX C.UTF-8 ja zh en ru sr uz az kk hy ka hi ks sd pa sr@latin s
     record "$name" - -
 done
 mv "$recording.new" "$recording"
-
-# Wine's name for each locale of the list: language-Script-COUNTRY, the script
-# from a modifier that names one. Some are aliases that no listing shows.
-wine_names=$(for name in $names; do
-    echo "$name" | sed -e 's/\.[^@]*//' -e 's/@latin$/@Latn/' -e 's/@cyrillic$/@Cyrl/' -e 's/@devanagari$/@Deva/' -e 's/@[a-z].*//' \
-        -e 's/^\([^_@]*\)_\([^@]*\)@\(.*\)/\1-\3-\2/' -e 's/@/-/' -e 's/_/-/'
-done | sort -u)
-# shellcheck disable=SC2086
-env -i HOME="$HOME" PATH=/usr/bin:/bin WINEPREFIX="$WINEPREFIX" WINEDEBUG=-all $wine "$work/acp_probe.exe" --locales $wine_names |
-    tr -d '\r' | sort -u >"$locale_list"

@@ -11,10 +11,8 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#if __has_include("wine/prefix_registry.h")
 #include "cli/entry_linux.h"
 #include "wine/prefix_registry.h"
-#endif
 
 #include <atomic>
 #include <cstdio>
@@ -143,10 +141,8 @@ RunOutcome run_with_failing_allocation(const Input& input, long nth, bool from_t
     ReservedSink console(outcome.console);
     ReservedFiles files(outcome.file);
     RunEnvironment environment{ *registry, console, files };
-#if __has_include("wine/prefix_registry.h")
     if (auto* prefix = dynamic_cast<wine::WinePrefixRegistry*>(registry.get()))
         environment.unreadable_registry_file = prefix_run_environment(*prefix, console, files).unreadable_registry_file;
-#endif
     std::vector<std::string> arguments{ input.key, "out.reg" };
 
     allocations = 0;
@@ -167,6 +163,40 @@ std::size_t count_of(const std::string& text, const std::string& part)
     for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size()))
         ++count;
     return count;
+}
+
+/// A run that ended with status -1 but wrote its file: the value buffers
+/// could not be had. Each "no enough memory" stands for one key that ends
+/// after its header line, without its subkeys, or for one value whose grown
+/// buffers could not be had; each key concerned is named once.
+void check_keys_abandoned(const RunOutcome& outcome, const testing::ReadExport& clean_read, std::size_t memory_lines, std::size_t named)
+{
+    auto read = testing::read_export(outcome.file, CodePage::single_byte(1252));
+    ASSERT_TRUE(read.ok()) << read.error << "\n" << outcome.file;
+    std::size_t messages = memory_lines;
+    std::size_t unclosed = 0, keys_short = 0;
+    for (const auto& key : read.keys) {
+        const auto* clean_key = clean_read.find(key.path);
+        ASSERT_NE(clean_key, nullptr) << key.path;
+        if (key.closed) {
+            std::size_t at = 0;
+            for (const auto& value : key.values) {
+                while (at < clean_key->values.size() && !(clean_key->values[at] == value))
+                    ++at;
+                EXPECT_LT(at, clean_key->values.size()) << key.path << ": a value changed";
+                ++at;
+            }
+            unclosed += clean_key->values.size() - key.values.size();
+            keys_short += clean_key->values.size() != key.values.size() ? 1 : 0;
+        } else {
+            ++unclosed;
+            ++keys_short;
+            for (const auto& other : read.keys)
+                EXPECT_FALSE(other.path.starts_with(key.path + "\\")) << other.path << " below abandoned " << key.path;
+        }
+    }
+    EXPECT_EQ(named, keys_short) << outcome.console;
+    EXPECT_EQ(unclosed, messages);
 }
 
 void every_allocation_of_a_run(const Input& input)
@@ -203,36 +233,7 @@ void every_allocation_of_a_run(const Input& input)
                 ++failed;
                 continue;
             }
-            auto read = testing::read_export(outcome.file, CodePage::single_byte(1252));
-            ASSERT_TRUE(read.ok()) << read.error << "\n" << outcome.file;
-            // The value buffers could not be had: each "no enough memory"
-            // stands for one key that ends after its header line, without its
-            // subkeys, or for one value whose grown buffers could not be had;
-            // each key concerned is named once.
-            std::size_t messages = memory_lines;
-            std::size_t unclosed = 0, keys_short = 0;
-            for (const auto& key : read.keys) {
-                const auto* clean_key = clean_read.find(key.path);
-                ASSERT_NE(clean_key, nullptr) << key.path;
-                if (key.closed) {
-                    std::size_t at = 0;
-                    for (const auto& value : key.values) {
-                        while (at < clean_key->values.size() && !(clean_key->values[at] == value))
-                            ++at;
-                        EXPECT_LT(at, clean_key->values.size()) << key.path << ": a value changed";
-                        ++at;
-                    }
-                    unclosed += clean_key->values.size() - key.values.size();
-                    keys_short += clean_key->values.size() != key.values.size() ? 1 : 0;
-                } else {
-                    ++unclosed;
-                    ++keys_short;
-                    for (const auto& other : read.keys)
-                        EXPECT_FALSE(other.path.starts_with(key.path + "\\")) << other.path << " below abandoned " << key.path;
-                }
-            }
-            EXPECT_EQ(named, keys_short) << outcome.console;
-            EXPECT_EQ(unclosed, messages);
+            ASSERT_NO_FATAL_FAILURE(check_keys_abandoned(outcome, clean_read, memory_lines, named));
             ++abandoned;
         }
     }
@@ -251,7 +252,6 @@ TEST(AllocationFailure, EveryAllocationOfARunOverTheMemoryRegistry)
         testing::fault_fixture_key });
 }
 
-#if __has_include("wine/prefix_registry.h")
 // The prefix's file is read during the run, so the reader's allocations fail
 // in turn as well.
 TEST(AllocationFailure, EveryAllocationOfARunOverAWinePrefix)
@@ -355,7 +355,6 @@ TEST(AllocationFailure, EveryAllocationOfTheLinuxProgram)
     ::unsetenv("WINEPREFIX");
     fs::remove_all(work);
 }
-#endif
 
 } // namespace
 } // namespace hivedump

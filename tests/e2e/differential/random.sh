@@ -38,7 +38,7 @@ exe64=$(readlink -f "$1")
 native=$(readlink -f "$2")
 generator=$(readlink -f "$3")
 exe32=
-if [ $# -eq 4 ]; then
+if [ $# -eq 4 ] && [ -n "$4" ]; then
     exe32=$(readlink -f "$4")
     hivedump_check_program "$exe32" || exit 1
 fi
@@ -46,13 +46,9 @@ count=${HIVEDUMP_RANDOM_PREFIXES:-5}
 first=${HIVEDUMP_RANDOM_SEED:-1}
 keep=${HIVEDUMP_RANDOM_KEEP:-${TMPDIR:-/tmp}/hivedump-random-diffs}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/hivedump-random.XXXXXX")
+hivedump_e2e_workspace random
 prefix=$work/prefix
-cleanup() {
-    hivedump_prefix_destroy "$prefix"
-    rm -rf "$work"
-}
-trap cleanup EXIT
+prefix_of[C.UTF-8]=$prefix
 
 mkdir -p "$prefix" "$work/booted" "$work/files"
 echo C.UTF-8 >"$prefix/.hivedump-lang"

@@ -38,6 +38,8 @@ registry='^(Reg[A-Z]|(Nt|Zw)[A-Za-z]*(Key|Keys|Registry)|Rtl[A-Za-z]*Registry|SH
 checked=0
 failed=0
 for exe in "$@"; do
+    # An empty argument: that program is not given.
+    [ -n "$exe" ] || continue
     if [ ! -f "$exe" ]; then
         echo "not built: $exe"
         continue

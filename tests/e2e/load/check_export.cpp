@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <string_view>
@@ -105,6 +106,55 @@ bool churn_key_path(std::string_view rest)
     return levels >= 1 && levels <= 4;
 }
 
+/// Where the key's own block is: the ancestors below the master key come
+/// first, one header each without values. Empty when they are not so.
+std::optional<std::size_t> key_block(const hivedump::testing::ReadExport& parsed, const std::string& key, const char* name)
+{
+    std::size_t at = 0;
+    std::size_t first = key.find('\\');
+    for (std::size_t slash = first == std::string::npos ? first : key.find('\\', first + 1); slash != std::string::npos;
+         slash = key.find('\\', slash + 1), ++at) {
+        if (at >= parsed.keys.size() || parsed.keys[at].path != key.substr(0, slash) || !parsed.keys[at].values.empty()) {
+            std::cout << name << ": block " << at + 1 << " is not the ancestor " << key.substr(0, slash) << '\n';
+            return std::nullopt;
+        }
+    }
+    if (at >= parsed.keys.size() || parsed.keys[at].path != key) {
+        std::cout << name << ": the key itself is missing\n";
+        return std::nullopt;
+    }
+    return at;
+}
+
+/// The values of the blocks from the key's on, all of them whole; every block
+/// complete. Empty when one is not.
+std::optional<std::size_t> whole_values(
+    const hivedump::testing::ReadExport& parsed, const std::string& key, std::size_t at, const char* name)
+{
+    std::size_t values = 0;
+    for (std::size_t i = 0; i < parsed.keys.size(); ++i) {
+        const auto& block = parsed.keys[i];
+        if (!block.closed) {
+            std::cout << name << ": [" << block.path << "] is not complete\n";
+            return std::nullopt;
+        }
+        if (i < at)
+            continue;
+        if (i > at && (!block.path.starts_with(key) || !churn_key_path(std::string_view(block.path).substr(key.size())))) {
+            std::cout << name << ": [" << block.path << "] is no key churn makes\n";
+            return std::nullopt;
+        }
+        for (const auto& value : block.values) {
+            if (auto wrong = check_value(value); !wrong.empty()) {
+                std::cout << name << ": [" << block.path << "] \"" << value.name << "\": " << wrong << '\n';
+                return std::nullopt;
+            }
+            ++values;
+        }
+    }
+    return values;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -129,44 +179,12 @@ int main(int argc, char** argv)
         std::cout << argv[1] << ": does not parse: " << parsed.error << '\n';
         return 1;
     }
-
-    // The ancestors below the master key, one header each without values,
-    // then the key itself.
-    std::size_t at = 0;
-    std::size_t first = key.find('\\');
-    for (std::size_t slash = first == std::string::npos ? first : key.find('\\', first + 1); slash != std::string::npos;
-         slash = key.find('\\', slash + 1), ++at) {
-        if (at >= parsed.keys.size() || parsed.keys[at].path != key.substr(0, slash) || !parsed.keys[at].values.empty()) {
-            std::cout << argv[1] << ": block " << at + 1 << " is not the ancestor " << key.substr(0, slash) << '\n';
-            return 1;
-        }
-    }
-    if (at >= parsed.keys.size() || parsed.keys[at].path != key) {
-        std::cout << argv[1] << ": the key itself is missing\n";
+    auto at = key_block(parsed, key, argv[1]);
+    if (!at)
         return 1;
-    }
-
-    std::size_t values = 0;
-    for (std::size_t i = 0; i < parsed.keys.size(); ++i) {
-        const auto& block = parsed.keys[i];
-        if (!block.closed) {
-            std::cout << argv[1] << ": [" << block.path << "] is not complete\n";
-            return 1;
-        }
-        if (i < at)
-            continue;
-        if (i > at && (!block.path.starts_with(key) || !churn_key_path(std::string_view(block.path).substr(key.size())))) {
-            std::cout << argv[1] << ": [" << block.path << "] is no key churn makes\n";
-            return 1;
-        }
-        for (const auto& value : block.values) {
-            if (auto wrong = check_value(value); !wrong.empty()) {
-                std::cout << argv[1] << ": [" << block.path << "] \"" << value.name << "\": " << wrong << '\n';
-                return 1;
-            }
-            ++values;
-        }
-    }
-    std::cout << parsed.keys.size() - at << " keys " << values << " values\n";
+    auto values = whole_values(parsed, key, *at, argv[1]);
+    if (!values)
+        return 1;
+    std::cout << parsed.keys.size() - *at << " keys " << *values << " values\n";
     return 0;
 }

@@ -8,7 +8,8 @@
 #
 #   run.sh PATH/TO/hivedump.exe PATH/TO/check_export
 #
-# Exit status: 0 passed, 1 failed, 77 wine64 or the MinGW compiler is missing.
+# Exit status: 0 passed, 1 failed, 77 wine64 or the MinGW compiler is missing
+# or no program is given (an empty first argument).
 # HIVEDUMP_E2E_KEEP=1 keeps the prefix and the files.
 
 set -u
@@ -21,12 +22,9 @@ if [ $# -ne 2 ]; then
     echo "usage: $0 PATH/TO/hivedump.exe PATH/TO/check_export" >&2
     exit 2
 fi
-if ! hivedump_find_wine; then
-    echo "wine64 not found: skipping the load test"
-    exit 77
-fi
-if ! command -v x86_64-w64-mingw32-gcc >/dev/null; then
-    echo "x86_64-w64-mingw32-gcc not found: skipping the load test"
+hivedump_e2e_require "the load test" mingw
+if [ -z "$1" ]; then
+    echo "no Windows program given: skipping the load test"
     exit 77
 fi
 for file in "$1" "$2"; do
@@ -45,20 +43,11 @@ code_page=1252
 key_path='Software\HivedumpTest\Load'
 key="HKEY_CURRENT_USER\\$key_path"
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/hivedump-load.XXXXXX")
-prefix=
 churn_pid=
-cleanup() {
+hivedump_e2e_on_exit() {
     [ -n "$churn_pid" ] && kill "$churn_pid" 2>/dev/null
-    if [ "${HIVEDUMP_E2E_KEEP:-0}" = 1 ]; then
-        echo "kept: $work $prefix"
-        return
-    fi
-    [ -n "$prefix" ] && hivedump_prefix_destroy "$prefix"
-    rm -rf "$work"
 }
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+hivedump_e2e_workspace load
 
 if ! x86_64-w64-mingw32-gcc -municode -O2 -Wall -Wextra -Werror -o "$work/churn.exe" "$here/churn.c" 2>"$work/cc.log"; then
     echo "FAIL: churn.c does not compile:"
@@ -70,6 +59,7 @@ fi
 mkdir -p "$work/data"
 printf 'REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\HivedumpTest]\r\n\r\n' >"$work/data/base.reg"
 prefix=$(hivedump_prefix_create "$lang" "$work/data") || { echo "FAIL: could not set up a Wine prefix"; exit 1; }
+prefix_of[$lang]=$prefix
 
 mkdir -p "$work/out"
 out_windows=$(_hivedump_windows_path "$work/out")

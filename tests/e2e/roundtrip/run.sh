@@ -23,7 +23,8 @@
 # careful look with git diff afterwards.
 #
 # Exit status: 0 all passed, 1 a case failed, 77 wine64 or the MinGW compiler
-# is missing (skipped). HIVEDUMP_E2E_KEEP=1 keeps the prefixes and the files.
+# is missing or no program is given (an empty argument): skipped.
+# HIVEDUMP_E2E_KEEP=1 keeps the prefixes and the files.
 
 set -u
 
@@ -35,20 +36,9 @@ if [ $# -ne 1 ]; then
     echo "usage: $0 PATH/TO/hivedump.exe" >&2
     exit 2
 fi
-if ! hivedump_find_wine; then
-    echo "wine64 not found: skipping the round trip"
-    exit 77
-fi
-if ! command -v x86_64-w64-mingw32-gcc >/dev/null; then
-    echo "x86_64-w64-mingw32-gcc not found: skipping the round trip"
-    exit 77
-fi
-if [ ! -f "$1" ]; then
-    echo "no such program: $1" >&2
-    exit 1
-fi
-exe=$(readlink -f "$1")
-hivedump_check_program "$exe" || exit 1
+hivedump_e2e_require "the round trip" mingw
+hivedump_e2e_program "$1"
+exe=$hivedump_exe
 
 langs="C.UTF-8 ja_JP.UTF-8"
 root_path='Software\HivedumpTest\RoundTrip'
@@ -62,20 +52,7 @@ for lang in $langs; do
     fi
 done
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/hivedump-roundtrip.XXXXXX")
-declare -A prefix_of=()
-cleanup() {
-    if [ "${HIVEDUMP_E2E_KEEP:-0}" = 1 ]; then
-        echo "kept: $work ${prefix_of[*]}"
-        return
-    fi
-    for prefix in "${prefix_of[@]}"; do
-        hivedump_prefix_destroy "$prefix"
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+hivedump_e2e_workspace roundtrip
 
 regbytes=$work/regbytes.exe
 if ! x86_64-w64-mingw32-gcc -municode -O2 -Wall -Wextra -Werror -o "$regbytes" "$here/regbytes.c" 2>"$work/cc.log"; then

@@ -203,3 +203,63 @@ hivedump_prefix_create_each() {
     done
     return "$failed"
 }
+
+# The start that the test scripts of the Windows program share.
+#
+#   hivedump_e2e_require WHAT [mingw]  # exit 77, saying WHAT is skipped, without wine64
+#                                      # (or, given mingw, the MinGW compiler)
+#   hivedump_e2e_program PATH          # hivedump_exe=PATH made absolute; exit 77 when no
+#                                      # program is given (PATH empty), 1 when it is not
+#                                      # there or cannot run here
+#   hivedump_e2e_workspace NAME        # work=a new directory; at exit the prefixes in
+#                                      # prefix_of and $work are removed, unless
+#                                      # HIVEDUMP_E2E_KEEP=1 keeps them for a look
+#
+# A script that has more to end at exit (a program in the background) defines
+# hivedump_e2e_on_exit, which runs first.
+
+hivedump_e2e_require() {
+    if ! hivedump_find_wine; then
+        echo "wine64 not found: skipping $1"
+        exit 77
+    fi
+    if [ "${2:-}" = mingw ] && ! command -v x86_64-w64-mingw32-gcc >/dev/null; then
+        echo "x86_64-w64-mingw32-gcc not found: skipping $1"
+        exit 77
+    fi
+}
+
+hivedump_e2e_program() {
+    if [ -z "$1" ]; then
+        echo "no Windows program given: skipped"
+        exit 77
+    fi
+    if [ ! -f "$1" ]; then
+        echo "no such program: $1" >&2
+        exit 1
+    fi
+    hivedump_exe=$(readlink -f "$1")
+    hivedump_check_program "$hivedump_exe" || exit 1
+}
+
+hivedump_e2e_workspace() {
+    work=$(mktemp -d "${TMPDIR:-/tmp}/hivedump-$1.XXXXXX")
+    declare -gA prefix_of=()
+    trap _hivedump_e2e_cleanup EXIT
+    trap 'exit 130' INT TERM
+}
+
+_hivedump_e2e_cleanup() {
+    local prefix
+    if declare -F hivedump_e2e_on_exit >/dev/null; then
+        hivedump_e2e_on_exit
+    fi
+    if [ "${HIVEDUMP_E2E_KEEP:-0}" = 1 ]; then
+        echo "kept: $work ${prefix_of[*]}"
+        return
+    fi
+    for prefix in "${prefix_of[@]}"; do
+        hivedump_prefix_destroy "$prefix"
+    done
+    rm -rf "$work"
+}

@@ -22,7 +22,8 @@
 #
 # One prefix per locale is booted and loaded with data/*.reg and data/LOCALE/*.reg, then every
 # case of that locale runs in it from its own empty directory C:\run\NAME.
-# Exit status: 0 all passed, 1 a case failed, 77 wine64 is not installed (skipped).
+# Exit status: 0 all passed, 1 a case failed, 77 wine64 is not installed or no
+# program is given (an empty argument): skipped.
 # HIVEDUMP_E2E_KEEP=1 keeps the prefixes and the captured output for a look afterwards.
 
 set -u
@@ -35,16 +36,9 @@ if [ $# -lt 1 ]; then
     echo "usage: $0 PATH/TO/hivedump.exe [CASE...]" >&2
     exit 2
 fi
-if ! hivedump_find_wine; then
-    echo "wine64 not found: skipping the Wine end-to-end tests"
-    exit 77
-fi
-if [ ! -f "$1" ]; then
-    echo "no such program: $1" >&2
-    exit 1
-fi
-exe=$(readlink -f "$1")
-hivedump_check_program "$exe" || exit 1
+hivedump_e2e_require "the Wine end-to-end tests"
+hivedump_e2e_program "$1"
+exe=$hivedump_exe
 shift
 
 default_lang=C.UTF-8
@@ -67,21 +61,7 @@ case_lang() {
     fi
 }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/hivedump-e2e.XXXXXX")
-declare -A prefix_of=()
-
-cleanup() {
-    if [ "${HIVEDUMP_E2E_KEEP:-0}" = 1 ]; then
-        echo "kept: $work ${prefix_of[*]}"
-        return
-    fi
-    for prefix in "${prefix_of[@]}"; do
-        hivedump_prefix_destroy "$prefix"
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
+hivedump_e2e_workspace e2e
 
 langs=$(for name in "${cases[@]}"; do case_lang "$name"; done | sort -u)
 # Wine falls back to code page 1252 for a locale that is not generated, which would
