@@ -53,7 +53,7 @@ for code_page in $code_pages; do
     $wine "$work/codepage_dump.exe" table "$code_page" "$(windows_path "$out/src/wine/codepages/$code_page.bin")"
     $wine "$work/codepage_dump.exe" bytes "$code_page" "$(windows_path "$work/dumps/cp_$code_page.txt")"
 done
-python3 "$root/tools/wine_code_page_gen.py" "$work/dumps" "$out/src/wine/codepages" "$out/src/wine/code_page_data.cpp"
+python3 "$root/tools/wine_code_page_gen.py" "$work/dumps" "$out/src/wine/codepages" "$out/src/wine/byte_conversions.cpp"
 
 # Wine's locales and the Linux tool's table of their code pages.
 "$root/tools/record_locale_code_pages.sh" --wine-locales "$out/tools/wine_locales.tsv"

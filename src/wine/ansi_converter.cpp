@@ -2,7 +2,7 @@
 #include "wine/text.h"
 
 #include "code_page/code_page.h"
-#include "wine/code_page_data.h"
+#include "wine/byte_conversions.h"
 #include "wine/code_page_tables.h"
 
 #include <algorithm>
@@ -21,11 +21,11 @@ namespace {
 
 constexpr char16_t lead_alone = 0xFFFF;
 
-const codepage_data::Table* find_table(std::uint32_t code_page)
+const code_page_tables::Table* find_table(std::uint32_t code_page)
 {
-    for (std::size_t index = 0; index < codepage_data::table_count; ++index) {
-        if (codepage_data::tables[index].number == code_page)
-            return &codepage_data::tables[index];
+    for (std::size_t index = 0; index < code_page_tables::table_count; ++index) {
+        if (code_page_tables::tables[index].number == code_page)
+            return &code_page_tables::tables[index];
     }
     return nullptr;
 }
@@ -67,7 +67,7 @@ private:
 
 /// Calls `each(unit, bytes)` for every unit the code page's table names;
 /// with no table, for the units below 0x80, which stand for themselves.
-template <typename Each> void for_each_named_unit(const codepage_data::Table* table, Each&& each)
+template <typename Each> void for_each_named_unit(const code_page_tables::Table* table, Each&& each)
 {
     if (table == nullptr) {
         for (char16_t unit = 0; unit < 0x80; ++unit)
@@ -85,7 +85,7 @@ struct AnsiConverter::Tables {
     std::uint32_t code_page = 1252;
     bool double_byte = false;
     bool low_units_single = false;
-    const codepage_data::Table* table = nullptr; ///< the units it holds; none: those below 0x80
+    const code_page_tables::Table* table = nullptr; ///< the units it holds; none: those below 0x80
     UnitBytes unit_bytes;
     std::once_flag byte_units_made;
     std::vector<char16_t> byte_units;

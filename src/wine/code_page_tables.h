@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace hivedump::wine::codepage_data {
+namespace hivedump::wine::code_page_tables {
 
 /// The characters an ANSI code page holds: pairs of little-endian 16-bit
 /// numbers, a UTF-16 code unit and its bytes (a lead byte in the high half
@@ -17,4 +17,4 @@ struct Table {
 extern const Table tables[];
 extern const std::size_t table_count;
 
-} // namespace hivedump::wine::codepage_data
+} // namespace hivedump::wine::code_page_tables

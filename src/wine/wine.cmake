@@ -3,7 +3,7 @@
 set(hivedump_wine_sources
   text.cpp
   ansi_converter.cpp
-  code_page_data.cpp
+  byte_conversions.cpp
   arena.cpp
   hive.cpp
   lexer.cpp
@@ -34,5 +34,5 @@ target_sources(hivedump_core PRIVATE ${hivedump_wine_sources})
 
 # The code page tables in codepages/, compiled in.
 include(${PROJECT_SOURCE_DIR}/cmake/embed_codepages.cmake)
-hivedump_embed_codepages(${PROJECT_BINARY_DIR}/generated/codepage_data.cpp)
-target_sources(hivedump_core PRIVATE ${PROJECT_BINARY_DIR}/generated/codepage_data.cpp)
+hivedump_embed_codepages(${PROJECT_BINARY_DIR}/generated/code_page_tables.cpp)
+target_sources(hivedump_core PRIVATE ${PROJECT_BINARY_DIR}/generated/code_page_tables.cpp)
