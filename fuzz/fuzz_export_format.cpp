@@ -122,6 +122,19 @@ ReadValue expected_entry(const MemoryRegistry::Value& value)
     std::abort();
 }
 
+/// The rest of the input as values: a name, a type and data each.
+void add_values(MemoryRegistry& registry, MemoryRegistry::Key& key, Input& input)
+{
+    while (!input.empty()) {
+        std::string name = text_of(input.take(input.number(2)));
+        std::uint32_t type = input.byte();
+        if (type > 11)
+            type = input.number(4);
+        auto value_data = bytes_of(input.take(input.number(2)));
+        registry.set_value(key, std::move(name), type, std::move(value_data));
+    }
+}
+
 int check_read_back(const MemoryRegistry::Key& key, const CodePage& code_page, bool has_subkey, const std::string& subkey_name,
     const testing::MemorySink& file);
 
@@ -151,14 +164,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         key.subkeys.back()->name = subkey_name;
     }
 
-    while (!input.empty()) {
-        std::string name = text_of(input.take(input.number(2)));
-        std::uint32_t type = input.byte();
-        if (type > 11)
-            type = input.number(4);
-        auto value_data = bytes_of(input.take(input.number(2)));
-        registry.set_value(key, std::move(name), type, std::move(value_data));
-    }
+    add_values(registry, key, input);
 
     // A subkey whose name holds a line break is left out, and said so.
     bool subkey_left_out = has_subkey && subkey_name.find_first_of("\r\n") != std::string::npos;
