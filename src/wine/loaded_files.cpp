@@ -117,10 +117,12 @@ void LoadedFiles::complete_file(NodeIndex node, const Wanted& wanted, Links& lin
 
 void LoadedFiles::read_key_values(NodeIndex node, ValueStore& store)
 {
-    auto file_of = [this](std::uint8_t file) { return open_files_[file].get(); };
+    std::array<RegistryFileSource::File*, 4> files{};
+    for (std::size_t index = 0; index < files.size(); ++index)
+        files[index] = open_files_[index].get();
     if (windows_.size() != open_files_.size())
         windows_.resize(open_files_.size());
-    if (!read_values(hive_, hive_.key(node).first_span, file_of, read_chunk_, store, windows_)) {
+    if (!read_values(hive_, hive_.key(node).first_span, files, read_chunk_, store, windows_)) {
         // Name the file that changed, else the key's first.
         auto mount = static_cast<Mount>(hive_.span(hive_.key(node).first_span).file);
         for (std::size_t index = 0; index < open_files_.size(); ++index) {

@@ -7,8 +7,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -69,9 +69,10 @@ private:
 };
 
 /// Parses the values of the key whose spans begin at `first_span`, reading
-/// each span's lines again from its file; a file that changed meanwhile only
+/// each span's lines again from its file (`files`, by the span's file number;
+/// null where a file is not open); a file that changed meanwhile only
 /// gives fewer values. False when reading failed.
-bool read_values(const Hive& tree, std::uint32_t first_span, const std::function<RegistryFileSource::File*(std::uint8_t file)>& file_of,
-    std::size_t chunk, ValueStore& store, std::vector<FileWindow>& windows);
+bool read_values(const Hive& tree, std::uint32_t first_span, std::span<RegistryFileSource::File* const> files, std::size_t chunk,
+    ValueStore& store, std::vector<FileWindow>& windows);
 
 } // namespace hivedump::wine
