@@ -174,6 +174,13 @@ NodeIndex Links::child_of(NodeIndex node, std::u16string_view name, const Wanted
     return child;
 }
 
+std::optional<NodeIndex> Links::making_through(NodeIndex node, std::uint8_t file, std::uint64_t header)
+{
+    if (!link_known_at(hive_, node, file, header))
+        return std::nullopt;
+    return create_through(node, static_cast<Mount>(file));
+}
+
 bool link_known_at(const Hive& hive, NodeIndex node, std::uint8_t file, std::uint64_t header)
 {
     if (!hive.key(node).link)

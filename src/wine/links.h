@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,12 @@ public:
     /// the target's last name is created when missing, the names and links
     /// before it must lead to keys that exist by then. no_node when nowhere.
     NodeIndex create_through(NodeIndex link, Mount loading) { return create_through(link, 1, loading); }
+    /// Where the server, making the keys of the section at `header` of
+    /// `file`, goes on from `node`: nullopt when it does not know `node` as a
+    /// link by then, else where a key created through the link goes
+    /// (no_node: nowhere). It follows a link before it looks at the next
+    /// name, and a section that names a link opens what the link leads to.
+    std::optional<NodeIndex> making_through(NodeIndex node, std::uint8_t file, std::uint64_t header);
     /// The subkey of `node` with that name, case folded, reading what its
     /// file passed over when it is not known yet; no_node when none.
     NodeIndex child_of(NodeIndex node, std::u16string_view name, const Wanted& wanted);

@@ -58,12 +58,11 @@ NodeIndex SectionKeys::descend(Links& links, KeyMarking marking)
     path_units_.resize(reuse == 0 ? 0 : path_[reuse - 1].start + path_[reuse - 1].length);
     for (std::size_t index = reuse; index < names.size(); ++index) {
         const auto& name = names[index];
-        // The server follows a link before it looks at the next name: a
-        // name too long still fails, but after the link's target is made.
-        if (link_known_at(tree_, node, file_.file_id, header_)) {
-            node = links.create_through(node, static_cast<Mount>(file_.file_id));
-            if (node == no_node)
+        // A name too long still fails, but after a link's target is made.
+        if (auto target = links.making_through(node, file_.file_id, header_)) {
+            if (*target == no_node)
                 return no_node;
+            node = *target;
             through_link = true;
         }
         if (name.length > max_key_name)
@@ -79,10 +78,9 @@ NodeIndex SectionKeys::descend(Links& links, KeyMarking marking)
         path_units_.insert(path_units_.end(), units + name.start, units + name.start + name.length);
         path_nodes_.push_back({ node, through_link });
     }
-    // A section that names a link opens what the link leads to, as the
-    // server opens a key that exists: its values and marks go there.
-    if (link_known_at(tree_, node, file_.file_id, header_))
-        node = links.create_through(node, static_cast<Mount>(file_.file_id));
+    // Its values and marks go where a link it names leads.
+    if (auto target = links.making_through(node, file_.file_id, header_))
+        node = *target;
     return node;
 }
 
