@@ -298,35 +298,4 @@ HexTag read_hex_tag(Cursor& line, std::uint32_t& type)
     type = static_cast<std::uint32_t>(number);
     return HexTag::found;
 }
-
-/// Whether a line with hex data could carry on into the next one: a
-/// quoted name, '=', "hex" and a backslash somewhere after it.
-bool may_continue_hex(const Cursor& line)
-{
-    const char* at = line.at + 1;
-    if (*line.at == '"') {
-        for (;;) {
-            if (at >= line.end)
-                return false;
-            // Names are short: a byte at a time beats a wider search here.
-            if (*at == '\\') {
-                at += 2;
-                continue;
-            }
-            if (*at++ == '"')
-                break;
-        }
-    }
-    while (at != line.end && is_space(*at))
-        ++at;
-    if (at == line.end || *at != '=')
-        return false;
-    ++at;
-    while (at != line.end && is_space(*at))
-        ++at;
-    if (line.end - at < 4 || std::memcmp(at, "hex", 3) != 0)
-        return false;
-    return find_byte(at + 3, line.end, '\\') != nullptr;
-}
-
 } // namespace hivedump::wine

@@ -188,8 +188,35 @@ bool read_value_head(Cursor& line, Units& name);
 
 /// Whether a value line could carry its hex data on into the next line: a
 /// name, '=', "hex" and a backslash somewhere after it. Cheap: only lines
-/// that pass need reading in full.
-bool may_continue_hex(const Cursor& line);
+/// that pass need reading in full. Inline: the first pass asks it of every
+/// value line.
+inline bool may_continue_hex(const Cursor& line)
+{
+    const char* at = line.at + 1;
+    if (*line.at == '"') {
+        for (;;) {
+            if (at >= line.end)
+                return false;
+            // Names are short: a byte at a time beats a wider search here.
+            if (*at == '\\') {
+                at += 2;
+                continue;
+            }
+            if (*at++ == '"')
+                break;
+        }
+    }
+    while (at != line.end && is_space(*at))
+        ++at;
+    if (at == line.end || *at != '=')
+        return false;
+    ++at;
+    while (at != line.end && is_space(*at))
+        ++at;
+    if (line.end - at < 4 || std::memcmp(at, "hex", 3) != 0)
+        return false;
+    return find_byte(at + 3, line.end, '\\') != nullptr;
+}
 
 enum class HexTag { none, found, malformed };
 /// Reads "hex:" (binary data) or "hex(type):" at the cursor.

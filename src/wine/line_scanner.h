@@ -29,7 +29,13 @@ private:
     enum class Header { missing, bad, read };
     Header read_header(Lines& lines);
     template <class Events> bool taken_as_data(const Cursor& line, const char* start, const char* end, bool last, Events& events);
-    template <class Events> bool dispatch(const Cursor& line, const Lines& lines, std::uint64_t header, std::uint64_t body, Events& events);
+    /// Where a piece's lines are: the piece starts at `offset` in the file.
+    struct Piece {
+        const char* begin;
+        std::uint64_t offset;
+        std::uint64_t at(const char* byte) const { return offset + static_cast<std::uint64_t>(byte - begin); }
+    };
+    template <class Events> bool dispatch(const Cursor& line, const Lines& lines, const char* start, Piece piece, Events& events);
     template <class Events> bool settle_candidate(const char* end, bool last, Events& events, bool& more, const char* line_start);
 
     bool header_read_ = false;
@@ -74,8 +80,7 @@ template <class Events> bool LineScanner::feed(const char* begin, const char* en
         line.skip_spaces();
         if (candidate_next_ != nullptr && taken_as_data(line, start, end, last, events))
             continue;
-        if (!dispatch(line, lines, offset + static_cast<std::uint64_t>(start - begin),
-                offset + static_cast<std::uint64_t>(lines.position() - begin), events))
+        if (!dispatch(line, lines, start, { begin, offset }, events))
             return false;
     }
     if (candidate_next_ != nullptr) {
@@ -101,13 +106,13 @@ template <class Events> bool LineScanner::taken_as_data(const Cursor& line, cons
     return settle_candidate(end, last, events, more, start);
 }
 
-/// Tells `events` of a line that is not data; false stops the scan.
-template <class Events>
-bool LineScanner::dispatch(const Cursor& line, const Lines& lines, std::uint64_t header, std::uint64_t body, Events& events)
+/// Tells `events` of a line that is not data, which starts at `start`;
+/// false stops the scan.
+template <class Events> bool LineScanner::dispatch(const Cursor& line, const Lines& lines, const char* start, Piece piece, Events& events)
 {
     switch (line.peek()) {
     case '[':
-        return events.section(line, header, body);
+        return events.section(line, piece.at(start), piece.at(lines.position()));
     case '@':
     case '"':
         if (events.reads_values() && may_continue_hex(line)) {
