@@ -70,8 +70,8 @@ export_wine() { # key bits
     local status=0 exe=$exe64
     [ "$2" = 32 ] && exe=$exe32
     rm -f "$work/wine.reg"
-    hivedump_prefix_run "$prefix" "$exe" "$1" "$(_hivedump_windows_path "$work")\\wine.reg" \
-        >"$work/wine.out" 2>"$work/wine.err" </dev/null || status=$?
+    hivedump_launch "$work/wine.out" "$work/wine.err" \
+        _hivedump_env "$prefix" "$HIVEDUMP_WINE64" "$exe" "$1" "$(_hivedump_windows_path "$work")\\wine.reg" || status=$?
     echo "$status" >"$work/wine.status"
     sed -i 's/\r$//' "$work/wine.out"
 }

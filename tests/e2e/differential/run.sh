@@ -7,6 +7,8 @@
 # usage: run.sh WINDOWS_EXE_64 LINUX_EXE [WINDOWS_EXE_32]
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=../wine/launch.sh
+. "$here/../wine/launch.sh"
 exe64=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
 exe=$exe64
 native=$(cd "$(dirname "$2")" && pwd)/$(basename "$2")
@@ -120,7 +122,8 @@ compare_key() { # prefix lang codepage key [files the Linux tool reads, else the
     out=$work/out
     rm -f "$out"-*.reg
     status_wine=0
-    env "$locale_variable=$2" WINEPREFIX="$prefix" $wine "$exe" "$4" 'Z:'"$(echo "$out-wine.reg" | tr / '\\')" >"$out-wine.stdout" 2>"$out-wine.stderr" </dev/null || status_wine=$?
+    hivedump_launch "$out-wine.stdout" "$out-wine.stderr" \
+        env "$locale_variable=$2" WINEPREFIX="$prefix" $wine "$exe" "$4" 'Z:'"$(echo "$out-wine.reg" | tr / '\\')" || status_wine=$?
     # Wine's components rewrite some values each time they start; wait for
     # the server to save what this run saw before reading the files.
     WINEPREFIX=$prefix $wineserver -w

@@ -100,8 +100,8 @@ start=$(date +%s)
 while kill -0 "$churn_pid" 2>/dev/null; do
     exports=$((exports + 1))
     rm -f "$work/out/out.reg"
-    _hivedump_env "$prefix" timeout "$export_timeout" "$HIVEDUMP_WINE64" "$exe" "$key" "$out_windows\\out.reg" \
-        >"$work/stdout" 2>"$work/stderr" </dev/null
+    hivedump_launch "$work/stdout" "$work/stderr" \
+        _hivedump_env "$prefix" timeout "$export_timeout" "$HIVEDUMP_WINE64" "$exe" "$key" "$out_windows\\out.reg"
     status=$?
     if [ "$status" = 124 ]; then
         fail "no end within $export_timeout s"

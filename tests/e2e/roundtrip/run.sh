@@ -134,19 +134,10 @@ export_key() {
         want_stdout=$(printf "can't export key [%s\\\\Key with\\\\na line feed]\r" "$key")
         ;;
     esac
-    local attempt
-    for attempt in 1 2; do
-        rm -f "$file"
-        _hivedump_env "$prefix" timeout 120 "$HIVEDUMP_WINE64" "$exe" "$key" "$(_hivedump_windows_path "$file")" \
-            >"$file.stdout" 2>"$file.stderr" </dev/null
-        status=$?
-        # Now and then Wine's 32-bit loader under qemu ends with 1 before the
-        # program runs: nothing said, nothing written. The program's own
-        # statuses are 0 and 255, so such a run is made once more.
-        if [ "$status" != 1 ] || [ -s "$file.stdout" ] || [ -s "$file.stderr" ] || [ -f "$file" ]; then
-            break
-        fi
-    done
+    rm -f "$file"
+    hivedump_launch "$file.stdout" "$file.stderr" \
+        _hivedump_env "$prefix" timeout 120 "$HIVEDUMP_WINE64" "$exe" "$key" "$(_hivedump_windows_path "$file")"
+    status=$?
     if [ "$status" != "$want_status" ] || [ "$(cat "$file.stdout")" != "$want_stdout" ] || [ -s "$file.stderr" ] || [ ! -f "$file" ]; then
         note_failure "$label" "export of $key: status $status, output: $(cat "$file.stdout" "$file.stderr" | head -c 300 | tr '\r\n' '  ')"
         return 1

@@ -22,6 +22,9 @@
 # long, and a step of a test failed for no fault of its own.  A server that stays
 # up also spares each step Wine's start-up, seconds under load.
 
+# shellcheck source=launch.sh
+. "$(dirname "${BASH_SOURCE[0]}")/launch.sh"
+
 hivedump_find_wine() {
     HIVEDUMP_WINE64=${HIVEDUMP_WINE64:-}
     if [ -z "$HIVEDUMP_WINE64" ]; then

@@ -128,8 +128,8 @@ run_case() {
     # A runaway walk must not hang the whole run.
     local -a view=()
     [ -f "$dir/view" ] && view=(env "HIVEDUMP_VIEW=$(head -n 1 "$dir/view")")
-    (cd "$rundir" && _hivedump_env "$prefix" "${view[@]}" timeout 120 "$HIVEDUMP_WINE64" "$exe" "${args[@]}") \
-        >"$result/stdout" 2>"$result/stderr"
+    (cd "$rundir" && hivedump_launch "$result/stdout" "$result/stderr" \
+        _hivedump_env "$prefix" "${view[@]}" timeout 120 "$HIVEDUMP_WINE64" "$exe" "${args[@]}")
     status=$?
 
     local expected_status
