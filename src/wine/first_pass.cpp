@@ -1,5 +1,6 @@
 #include "wine/links.h"
 #include "wine/passes.h"
+#include "wine/text.h"
 
 #include <algorithm>
 #include <strings.h>
@@ -78,8 +79,7 @@ NodeIndex place_base(Hive& tree, FileBase base, std::string_view relative_to, st
 {
     if (base.users == no_node)
         return base.key;
-    auto name = user_key_name(relative_to);
-    std::u16string units(name.begin(), name.end());
+    auto units = ascii_units(user_key_name(relative_to));
     NodeIndex key = tree.add_child(base.users, units.data(), units.size());
     tree.key(key).owner = file_id & 3;
     return key;

@@ -1,6 +1,7 @@
 #include "wine/loaded_files.h"
 
 #include "wine/passes.h"
+#include "wine/text.h"
 
 #include <algorithm>
 
@@ -11,8 +12,6 @@ namespace {
 /// The server reads system.reg, then userdef.reg, then user.reg: a key's
 /// values from several files count in that order.
 constexpr std::uint8_t server_order(Mount mount) { return mount == machine ? 1 : mount == default_user ? 2 : 3; }
-
-std::u16string ascii_units(std::string_view text) { return { text.begin(), text.end() }; }
 
 } // namespace
 
@@ -59,8 +58,10 @@ void LoadedFiles::load(Mount mount, const Wanted& wanted, Links& links, bool nee
     }
     loaded_[mount] = true;
     auto& file = open_files_[mount];
-    if (auto opened = files_->open(file_path(mount)))
+    if (auto opened = files_->open(file_path(mount))) {
         file = std::make_unique<PinnedFile>(std::move(opened), std::clamp<std::size_t>(read_chunk_, 16, PinnedFile::default_block_size));
+        value_files_[mount] = file.get();
+    }
     FileBase base{ mount == machine ? machine_ : default_user_ };
     if (mount == user)
         base = { no_node, users_ };
@@ -117,12 +118,7 @@ void LoadedFiles::complete_file(NodeIndex node, const Wanted& wanted, Links& lin
 
 void LoadedFiles::read_key_values(NodeIndex node, ValueStore& store)
 {
-    std::array<RegistryFileSource::File*, 4> files{};
-    for (std::size_t index = 0; index < files.size(); ++index)
-        files[index] = open_files_[index].get();
-    if (windows_.size() != open_files_.size())
-        windows_.resize(open_files_.size());
-    if (!read_values(hive_, hive_.key(node).first_span, files, read_chunk_, store, windows_)) {
+    if (!read_values(hive_, hive_.key(node).first_span, value_files_, read_chunk_, store, windows_)) {
         // Name the file that changed, else the key's first.
         auto mount = static_cast<Mount>(hive_.span(hive_.key(node).first_span).file);
         for (std::size_t index = 0; index < open_files_.size(); ++index) {

@@ -60,6 +60,9 @@ private:
     std::u16string_view rest_;
 };
 
+/// ASCII text as code units, for the names the reader makes itself.
+inline std::u16string ascii_units(std::string_view text) { return { text.begin(), text.end() }; }
+
 /// The server's case folding: to lower case, one code unit at a time, only
 /// where the mapping goes both ways (so the Kelvin sign stays itself).
 char16_t fold_case(char16_t unit);
