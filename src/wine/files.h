@@ -56,6 +56,11 @@ private:
     void seal();
     /// Reads a block's worth at `offset`, less at the file's end; -1 when a read failed.
     std::ptrdiff_t read_up_to_block(char* into, std::uint64_t offset);
+    /// Reads the block at `offset`, the first of the file not read yet,
+    /// straight into `into` and takes its fingerprint there: the first
+    /// pass's pieces are whole blocks, and copying each cost more than
+    /// checking it. A block the file's end cuts is kept as any read's.
+    bool read_fresh_block(char* into, std::uint64_t offset, std::size_t& copied);
     /// Whether the bytes read again for block `index` are those first read.
     bool first_read(const char* block, std::ptrdiff_t held, std::size_t index);
     /// The block at `index`, read again and checked; null when it differs.
@@ -81,6 +86,9 @@ inline constexpr std::size_t default_read_chunk = std::size_t{ 64 } << 10;
 /// Reads a file from `offset` to `end` piece by piece, each piece ending
 /// after a line feed unless it is the last: `feed(begin, end, last, offset
 /// of begin)`, which returns false to stop. Returns false when a read failed.
+/// From an offset that is a multiple of `chunk`, each read ends at the next
+/// multiple: a pinned file with blocks of that size then reads whole blocks
+/// into the pieces, without copying them.
 template <typename Feed>
 bool read_lines(RegistryFileSource::File& file, std::uint64_t offset, std::uint64_t end, std::size_t chunk, Feed&& feed);
 

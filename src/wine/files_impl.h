@@ -9,7 +9,10 @@ namespace hivedump::wine {
 template <typename Feed>
 bool read_lines(RegistryFileSource::File& file, std::uint64_t offset, std::uint64_t end, std::size_t chunk, Feed&& feed)
 {
-    std::size_t capacity = std::max<std::size_t>(chunk, 1);
+    chunk = std::max<std::size_t>(chunk, 1);
+    const bool aligned = offset % chunk == 0;
+    // Room beside a whole chunk for the start of a line that the last piece held over.
+    std::size_t capacity = aligned ? chunk + chunk / 16 : chunk;
     auto buffer = std::make_unique_for_overwrite<char[]>(capacity);
     std::size_t held = 0; // bytes in the buffer; those after the last line feed wait for the rest of their line
     for (;;) {
@@ -23,6 +26,8 @@ bool read_lines(RegistryFileSource::File& file, std::uint64_t offset, std::uint6
         std::size_t wanted = capacity - held;
         if (end - offset < wanted)
             wanted = static_cast<std::size_t>(end - offset);
+        if (aligned)
+            wanted = std::min<std::size_t>(wanted, chunk - offset % chunk);
         std::ptrdiff_t count = wanted == 0 ? 0 : file.read_at(buffer.get() + held, wanted, offset);
         if (count < 0)
             return false;

@@ -140,6 +140,25 @@ const char* PinnedFile::checked_block(std::size_t index)
     return checked_.get();
 }
 
+bool PinnedFile::read_fresh_block(char* into, std::uint64_t offset, std::size_t& copied)
+{
+    const auto held = read_up_to_block(into, offset);
+    if (held < 0)
+        return false;
+    copied += static_cast<std::size_t>(held);
+    if (held == static_cast<std::ptrdiff_t>(block_size_)) {
+        fingerprints_.push_back(fingerprint(into, block_size_));
+        return true;
+    }
+    // The file ends within the block: its bytes are kept, as any read's.
+    ended_ = true;
+    if (!last_)
+        last_ = std::make_unique_for_overwrite<char[]>(block_size_);
+    std::memcpy(last_.get(), into, static_cast<std::size_t>(held));
+    last_held_ = static_cast<std::size_t>(held);
+    return true;
+}
+
 std::ptrdiff_t PinnedFile::read_at(char* buffer, std::size_t size, std::uint64_t offset)
 {
     if (changed_)
@@ -175,6 +194,11 @@ std::ptrdiff_t PinnedFile::read_at(char* buffer, std::size_t size, std::uint64_t
             // Bytes never read yet: read on, up to what is asked for.
             if (ended_)
                 break;
+            if (at == read_end && last_held_ == 0 && size - copied >= block_size_) {
+                if (!read_fresh_block(buffer + copied, at, copied))
+                    return -1;
+                continue;
+            }
             if (!last_)
                 last_ = std::make_unique_for_overwrite<char[]>(block_size_);
             const auto wanted = static_cast<std::size_t>(std::min<std::uint64_t>(block_size_ - last_held_, offset + size - read_end));
