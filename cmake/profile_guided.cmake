@@ -53,9 +53,8 @@ elseif(HIVEDUMP_PROFILE_GUIDED AND CMAKE_BUILD_TYPE STREQUAL "Release" AND CMAKE
   add_dependencies(hivedump_core hivedump_profile)
   # Objects not run in training have no profile; they are built as without one.
   set(hivedump_profile_use -fprofile-use=${hivedump_profile} ${hivedump_profile_naming} -fprofile-partial-training -Wno-missing-profile)
-  target_compile_options(hivedump_core PRIVATE ${hivedump_profile_use})
-  target_compile_options(hivedump PRIVATE ${hivedump_profile_use})
   foreach(target hivedump_core hivedump)
+    target_compile_options(${target} PRIVATE ${hivedump_profile_use})
     get_target_property(sources ${target} SOURCES)
     set_source_files_properties(${sources} PROPERTIES OBJECT_DEPENDS ${hivedump_profile_stamp})
   endforeach()

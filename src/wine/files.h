@@ -60,7 +60,8 @@ private:
     /// straight into `into` and takes its fingerprint there: the first
     /// pass's pieces are whole blocks, and copying each cost more than
     /// checking it. A block the file's end cuts is kept as any read's.
-    bool read_fresh_block(char* into, std::uint64_t offset, std::size_t& copied);
+    /// Returns the count read, or -1 when a read failed.
+    std::ptrdiff_t read_fresh_block(char* into, std::uint64_t offset);
     /// Whether the bytes read again for block `index` are those first read.
     bool first_read(const char* block, std::ptrdiff_t held, std::size_t index);
     /// The block at `index`, read again and checked; null when it differs.

@@ -58,10 +58,8 @@ void LoadedFiles::load(Mount mount, const Wanted& wanted, Links& links, bool nee
     }
     loaded_[mount] = true;
     auto& file = open_files_[mount];
-    if (auto opened = files_->open(file_path(mount))) {
+    if (auto opened = files_->open(file_path(mount)))
         file = std::make_unique<PinnedFile>(std::move(opened), std::clamp<std::size_t>(read_chunk_, 16, PinnedFile::default_block_size));
-        value_files_[mount] = file.get();
-    }
     FileBase base{ mount == machine ? machine_ : default_user_ };
     if (mount == user)
         base = { no_node, users_ };
@@ -118,7 +116,7 @@ void LoadedFiles::complete_file(NodeIndex node, const Wanted& wanted, Links& lin
 
 void LoadedFiles::read_key_values(NodeIndex node, ValueStore& store)
 {
-    if (!read_values(hive_, hive_.key(node).first_span, value_files_, read_chunk_, store, windows_)) {
+    if (!read_values(hive_, hive_.key(node).first_span, open_files_, read_chunk_, store, windows_)) {
         // Name the file that changed, else the key's first.
         auto mount = static_cast<Mount>(hive_.span(hive_.key(node).first_span).file);
         for (std::size_t index = 0; index < open_files_.size(); ++index) {

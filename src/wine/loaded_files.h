@@ -92,9 +92,8 @@ private:
     std::array<bool, 4> unreported_{}; ///< unreadable, but not needed so far
     // The files stay open while the registry lives: values are read from them on demand.
     std::array<std::unique_ptr<PinnedFile>, 4> open_files_;
-    std::array<RegistryFileSource::File*, 4> value_files_{}; ///< the same, as values are read from them
     std::array<std::unique_ptr<FileLoader>, 4> loaders_;
-    std::vector<FileWindow> windows_ = std::vector<FileWindow>(4); ///< the bytes last read of each file
+    std::array<FileWindow, 4> windows_; ///< the bytes last read of each file
     std::optional<std::string> unreadable_;
     bool stopped_ = false;
     bool single_view_ = false;

@@ -140,15 +140,14 @@ const char* PinnedFile::checked_block(std::size_t index)
     return checked_.get();
 }
 
-bool PinnedFile::read_fresh_block(char* into, std::uint64_t offset, std::size_t& copied)
+std::ptrdiff_t PinnedFile::read_fresh_block(char* into, std::uint64_t offset)
 {
     const auto held = read_up_to_block(into, offset);
     if (held < 0)
-        return false;
-    copied += static_cast<std::size_t>(held);
+        return -1;
     if (held == static_cast<std::ptrdiff_t>(block_size_)) {
         fingerprints_.push_back(fingerprint(into, block_size_));
-        return true;
+        return held;
     }
     // The file ends within the block: its bytes are kept, as any read's.
     ended_ = true;
@@ -156,7 +155,7 @@ bool PinnedFile::read_fresh_block(char* into, std::uint64_t offset, std::size_t&
         last_ = std::make_unique_for_overwrite<char[]>(block_size_);
     std::memcpy(last_.get(), into, static_cast<std::size_t>(held));
     last_held_ = static_cast<std::size_t>(held);
-    return true;
+    return held;
 }
 
 std::ptrdiff_t PinnedFile::read_at(char* buffer, std::size_t size, std::uint64_t offset)
@@ -195,8 +194,10 @@ std::ptrdiff_t PinnedFile::read_at(char* buffer, std::size_t size, std::uint64_t
             if (ended_)
                 break;
             if (at == read_end && last_held_ == 0 && size - copied >= block_size_) {
-                if (!read_fresh_block(buffer + copied, at, copied))
+                const auto held = read_fresh_block(buffer + copied, at);
+                if (held < 0)
                     return -1;
+                copied += static_cast<std::size_t>(held);
                 continue;
             }
             if (!last_)

@@ -226,13 +226,13 @@ bool FileWindow::get(RegistryFileSource::File& file, std::uint64_t start, std::u
     return true;
 }
 
-bool read_values(const Hive& tree, std::uint32_t first_span, std::span<RegistryFileSource::File* const> files, std::size_t chunk,
-    ValueStore& store, std::vector<FileWindow>& windows)
+bool read_values(const Hive& tree, std::uint32_t first_span, std::span<const std::unique_ptr<PinnedFile>> files, std::size_t chunk,
+    ValueStore& store, std::span<FileWindow> windows)
 {
     bool read = true;
     for (auto index = first_span; index != no_node; index = tree.span(index).next) {
         const auto& span = tree.span(index);
-        auto* file = span.file < files.size() ? files[span.file] : nullptr;
+        RegistryFileSource::File* file = span.file < files.size() ? files[span.file].get() : nullptr;
         if (file == nullptr || span.end <= span.start)
             continue;
         ValueLines lines(store);

@@ -70,9 +70,9 @@ private:
 
 /// Parses the values of the key whose spans begin at `first_span`, reading
 /// each span's lines again from its file (`files`, by the span's file number;
-/// null where a file is not open); a file that changed meanwhile only
-/// gives fewer values. False when reading failed.
-bool read_values(const Hive& tree, std::uint32_t first_span, std::span<RegistryFileSource::File* const> files, std::size_t chunk,
-    ValueStore& store, std::vector<FileWindow>& windows);
+/// null where a file is not open), through that file's window; a file that
+/// changed meanwhile only gives fewer values. False when reading failed.
+bool read_values(const Hive& tree, std::uint32_t first_span, std::span<const std::unique_ptr<PinnedFile>> files, std::size_t chunk,
+    ValueStore& store, std::span<FileWindow> windows);
 
 } // namespace hivedump::wine
